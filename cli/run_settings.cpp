@@ -1,0 +1,3 @@
+#include "cli/run_settings.h"
+
+RunSettings gSettings;

@@ -1,0 +1,23 @@
+#include "cli/usage.h"
+
+#include "platform/console.h"
+#include "platform/text_encoding.h"
+
+void PrintUsage() {
+  // The Japanese lines are kept as their Shift_JIS bytes and shown in the output's charset.
+  WriteFormatted("%s\n", LocalText("\x83t\x83@\x83\x43\x83\x8b\x82\xcc\x83o\x81[\x83W\x83\x87\x83"
+                                   "\x93\x8f\xee\x95\xf1\x82\xc8\x82\xc7\x82\xf0\x95\x5c\x8e\xa6"
+                                   "\x82\xb5\x82\xdc\x82\xb7\x81\x42"));
+  WriteFormatted("Usage: lumo [-S] [-0|1|2] [directory] file_pattern\n");
+  WriteFormatted("%s\n",
+                 LocalText("    -S        \x83T\x83u\x83\x66\x83\x42\x83\x8c\x83N\x83g\x83"
+                           "\x8a\x82\xcc\x83t\x83@\x83\x43\x83\x8b\x82\xe0\x95\x5c\x8e\xa6"));
+  WriteFormatted("%s\n", LocalText("    -N        \x83o\x81[\x83W\x83\x87\x83\x93\x83\x8a\x83\x5c"
+                                   "\x81[\x83X\x82\xcc\x82\xc8\x82\xa9\x82\xc1\x82\xbd\x83t\x83@"
+                                   "\x83\x43\x83\x8b\x8f\xee\x95\xf1\x95\x5c\x8e\xa6\x82\xcc\x97}"
+                                   "\x90\xa7"));
+  WriteFormatted("%s\n", LocalText("    -0|1|2    \x8d\x80\x96\xda\x82\xcc\x90\xe0\x96\xbe\x82\xf0"
+                                   "\x95\x5c\x8e\xa6\x82\xb7\x82\xe9\x8c\xbe\x8c\xea\x82\xcc\x91I"
+                                   "\x91\xf0  0:\x89p\x8c\xea 1:\x93\xfa\x96{\x8c\xea 2:\x82\xc8"
+                                   "\x82\xb5"));
+}

@@ -1,0 +1,36 @@
+// Directory listing: the entries of one directory, in the platform's order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The attribute bit that marks a directory the walk may descend into.
+constexpr uint32_t kDirectoryAttribute = 0x10;
+
+// One directory being listed. Opaque; the walk holds one per level of depth.
+struct DirListing;
+
+// One directory entry as the listing delivers it.
+struct FileEntry {
+  uint32_t attributes = 0;        // kDirectoryAttribute for a real directory
+  int32_t writeTime = -1;         // seconds since 1970-01-01 UTC; -1 when there is none
+  uint32_t size = 0;              // the low 32 bits of the size
+  const char* name = "";          // NUL-terminated; valid until the listing moves on or closes
+  DirListing* listing = nullptr;  // the listing that delivered the entry
+};
+
+// Opens the listing of `directory`, a path that ends in the separator. With a parent, the
+// directory is the parent's current entry, and the listing refuses it (returns nullptr) when
+// it is the parent or one of the parent's ancestors, so a tree that loops back is walked once
+// per branch. Returns nullptr when the directory cannot be listed.
+DirListing* OpenListing(const std::string& directory, DirListing* parent);
+
+// Delivers the next entry's name and attributes. What ReadEntryDetails adds may be left
+// unset until it is asked for. Returns false at the end of the listing or on any failure.
+bool ReadListingEntry(DirListing* listing, FileEntry* entry);
+
+// Completes the entry that ReadListingEntry delivered last: its write time and size, of the
+// link's target for a symbolic link that can be followed.
+void ReadEntryDetails(DirListing* listing, FileEntry* entry);
+
+void CloseListing(DirListing* listing);

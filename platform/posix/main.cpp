@@ -1,0 +1,45 @@
+// The program's start-up on POSIX systems: prepares the process, then runs the driver.
+#include <fcntl.h>
+#include <locale.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "cli/driver.h"
+#include "platform/console.h"
+#include "platform/posix/output_charset.h"
+
+namespace {
+
+// A standard descriptor that is closed gets /dev/null, read-only, so that no file the walk
+// opens takes its number, and writes to a closed standard output still fail.
+void HoldStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0) continue;
+    const int opened = open("/dev/null", O_RDONLY | O_NOCTTY);
+    if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
+// The walk holds one descriptor per level of depth.
+void RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HoldStandardDescriptors();
+  // A reader that goes away is a write that fails, not a signal.
+  signal(SIGPIPE, SIG_IGN);
+  setlocale(LC_CTYPE, "");
+  InitOutputCharset();
+  RaiseOpenFileLimit();
+  int status = RunLumo(argc, argv);
+  if (!FinishOutput()) status = 1;
+  return status;
+}

@@ -1,0 +1,17 @@
+// The output's charset on POSIX: the locale's, or UTF-8 where the locale says plain ASCII.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Chooses the output charset from the locale. Called once at start-up, after setlocale.
+void InitOutputCharset();
+
+// Appends `units` UTF-16LE code units, read from `utf16le` (2 * units bytes), converted to the
+// output charset. A character the charset cannot represent, and an unpaired surrogate, becomes
+// "?". A NUL unit is converted like any other.
+void AppendUtf16InOutputCharset(const uint8_t* utf16le, size_t units, std::string* out);
+
+// Converts Shift_JIS (code page 932) bytes to the output charset.
+std::string ShiftJisInOutputCharset(const char* shiftJis);

@@ -1,0 +1,11 @@
+// What the POSIX listing tells the rest of the POSIX layer about its current entry.
+#pragma once
+
+#include "platform/dir_listing.h"
+
+// The open directory descriptor of the listing, for opening its entries by name.
+int ListingDescriptor(const DirListing* listing);
+
+// Whether the current entry, as ReadEntryDetails found it (through a symbolic link), is a
+// regular file: the only kind whose contents are read.
+bool CurrentEntryIsRegularFile(const DirListing* listing);

@@ -1,0 +1,68 @@
+#include "report/report_entry.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/run_settings.h"
+#include "platform/console.h"
+#include "platform/text_encoding.h"
+#include "report/date_line.h"
+#include "report/version_field_table.h"
+
+namespace {
+
+// The label of each field in the run's label mode, in the output's charset.
+const char* FieldLabel(int field) {
+  static const char* labels[kVersionFieldCount];
+  if (labels[field] == nullptr) {
+    const char* stored = VersionFieldTable[field].labels[gSettings.labelMode];
+    labels[field] = gSettings.labelMode == kJapaneseLabels ? LocalText(stored) : stored;
+  }
+  return labels[field];
+}
+
+}  // namespace
+
+bool ReportEntry(const std::string& directory, const FileEntry& entry) {
+  std::string path;
+  path.reserve(directory.size() + 64);
+  path += directory;
+  path += entry.name;
+  return ReportFile(path, entry);
+}
+
+bool ReportFile(const std::string& path, const FileEntry& entry) {
+  VersionBlock* block = LoadVersionInfo(entry, path);
+  if (block == nullptr) {
+    if (!gSettings.suppressUnversioned) PrintPathAndDateLine(path, entry);
+    return false;
+  }
+  const void* value = nullptr;
+  uint32_t length = 0;
+  // Without a translation there is no string table to look in, and nothing is shown.
+  if (QueryVersionValue(block, "\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
+    const auto* pair = static_cast<const unsigned char*>(value);
+    const unsigned language = pair[0] | (pair[1] << 8);
+    const unsigned codePage = pair[2] | (pair[3] << 8);
+    PrintPathAndDateLine(path, entry);
+    for (int field = 0; field < kVersionFieldCount; ++field) {
+      char subBlock[64];
+      snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s", language, codePage,
+               VersionFieldTable[field].labels[0]);
+      PrintVersionField(FieldLabel(field), subBlock, block);
+    }
+    WriteOutput("\n", 1);
+  }
+  FreeVersionInfo(block);
+  return true;
+}
+
+bool PrintVersionField(const char* label, const char* subBlock, VersionBlock* block) {
+  const void* value = nullptr;
+  uint32_t length = 0;
+  if (!QueryVersionValue(block, subBlock, &value, &length)) return false;
+  WriteFormatted("%s%s", label, *label != '\0' ? ": " : "");
+  WriteOutput(static_cast<const char*>(value), strlen(static_cast<const char*>(value)));
+  WriteOutput("\n", 1);
+  return true;
+}

@@ -1,0 +1,18 @@
+// The report of one selected entry: its path, date, time and size, and its version strings.
+#pragma once
+
+#include <string>
+
+#include "platform/dir_listing.h"
+#include "platform/version_info.h"
+
+// Reports the entry `entry` of `directory` (a path that ends in the separator). Returns what
+// ReportFile returns.
+bool ReportEntry(const std::string& directory, const FileEntry& entry);
+
+// Reports the file at `path`. Returns true when it has version information, whether or not
+// anything was written for it.
+bool ReportFile(const std::string& path, const FileEntry& entry);
+
+// Writes the line of one version string, if the block has it. Returns whether it did.
+bool PrintVersionField(const char* label, const char* subBlock, VersionBlock* block);

@@ -1,0 +1,94 @@
+#include "support/lumo_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace {
+
+// The child's environment: the test's own, less what would change lumo's output, plus TZ and
+// the locale of the run.
+std::vector<std::string> ChildEnvironment(const LumoRun& run) {
+  std::vector<std::string> env;
+  for (char** var = environ; *var != nullptr; ++var) {
+    if (strncmp(*var, "TZ=", 3) == 0 || strncmp(*var, "LC_", 3) == 0 ||
+        strncmp(*var, "LANG=", 5) == 0) {
+      continue;
+    }
+    env.push_back(*var);
+  }
+  env.push_back("TZ=" + run.tz);
+  env.push_back("LC_ALL=" + run.locale);
+  return env;
+}
+
+void ReadBoth(int outFd, int errFd, LumoResult* result) {
+  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&result->out, &result->err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[65536];
+      const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+      if (got > 0) {
+        sinks[i]->append(chunk, static_cast<size_t>(got));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
+  LumoResult result;
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  if (!run.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, run.cwd.c_str());
+
+  std::vector<std::string> argStrings{LUMO_BINARY};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStrings = ChildEnvironment(run);
+  std::vector<char*> envp;
+  for (std::string& var : envStrings) envp.push_back(var.data());
+  envp.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, LUMO_BINARY, &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (spawned != 0) {
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return result;
+  }
+  ReadBoth(outPipe[0], errPipe[0], &result);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}

@@ -1,0 +1,5 @@
+#include "walk/fold.h"
+
+void FoldToLower(std::string* text) {
+  for (char& byte : *text) byte = FoldByte(byte);
+}

@@ -1,0 +1,40 @@
+#include "walk/match_pattern.h"
+
+#include <string>
+
+#include "cli/run_settings.h"
+#include "walk/fold.h"
+
+bool MatchPattern(std::string_view pattern, std::string_view name) {
+  if (pattern.empty()) return true;
+  // Greedy matching that returns to the last "*" on a mismatch: the earlier stars can only
+  // have matched less, so the last one is the only one worth widening, and the test stays
+  // linear in practice whatever the number of stars.
+  size_t p = 0;
+  size_t n = 0;
+  size_t starPattern = std::string_view::npos;
+  size_t starName = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starPattern = ++p;
+      starName = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (starPattern != std::string_view::npos) {
+      p = starPattern;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool MatchesPattern(const char* name) {
+  static std::string folded;
+  folded.assign(name);
+  FoldToLower(&folded);
+  return MatchPattern(gSettings.pattern, folded);
+}

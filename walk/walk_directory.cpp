@@ -1,0 +1,66 @@
+#include "walk/walk_directory.h"
+
+#include <vector>
+
+#include "cli/run_settings.h"
+#include "datefilter/date_filter.h"
+#include "platform/console.h"
+#include "platform/path_separator.h"
+#include "report/report_entry.h"
+#include "walk/find_entry.h"
+#include "walk/match_pattern.h"
+
+namespace {
+
+// One directory being walked. Its path is the first `directoryLength` bytes of the walk's
+// path buffer.
+struct WalkFrame {
+  DirListing* listing;
+  size_t directoryLength;
+  bool started;
+};
+
+void ConsiderEntry(const std::string& directory, FileEntry* entry) {
+  if (!MatchesPattern(entry->name)) return;
+  ReadEntryDetails(entry->listing, entry);
+  const bool admitted = gSettings.dateRange.activeMarker == 0 || IsInDateRange(entry->writeTime);
+  if (admitted) ReportEntry(directory, *entry);
+  // Entries that the date range rejects still count.
+  ++gSettings.matchedCount;
+  gSettings.sizeSum += entry->size;
+}
+
+}  // namespace
+
+bool WalkDirectory(const std::string& directory) {
+  // The tree is walked with a stack of its own rather than by recursion, so that no depth of
+  // tree can exhaust the program's stack.
+  std::string path = directory;
+  DirListing* root = OpenListing(path, nullptr);
+  if (root == nullptr) return false;
+  std::vector<WalkFrame> frames{{root, path.size(), false}};
+  while (!frames.empty() && !OutputFailed()) {
+    WalkFrame& frame = frames.back();
+    FileEntry entry;
+    const bool more = frame.started ? FindNextEntry(frame.listing, &entry)
+                                    : FindFirstEntry(frame.listing, &entry);
+    frame.started = true;
+    if (!more) {
+      CloseFind(frame.listing);
+      frames.pop_back();
+      continue;
+    }
+    path.resize(frame.directoryLength);
+    ConsiderEntry(path, &entry);
+    if ((entry.attributes & kDirectoryAttribute) != 0 && gSettings.recurse) {
+      path += entry.name;
+      path += kPathSeparator;
+      // A subdirectory that cannot be listed yields nothing.
+      if (DirListing* child = OpenListing(path, frame.listing)) {
+        frames.push_back({child, path.size(), false});
+      }
+    }
+  }
+  for (const WalkFrame& frame : frames) CloseFind(frame.listing);
+  return true;
+}
