@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/lumo_run.h"
+#include "support/target.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -54,14 +55,14 @@ TEST(Listing, OrdersNamesAsNtfsAndSkipsOnlyLeadingDotNames) {
   tree.File("Z", "", kTime);
   tree.File("a", "", kTime);
   const std::string d = tree.root() + "/";
-  LumoResult result = RunLumo({tree.root(), "*"});
+  LumoResult result = RunLumo({TargetPath(tree.root()), "*"});
   EXPECT_EQ(result.out, Line(d + "a", 0) + Line(d + "A.txt", 1) + Line(d + "b.txt", 2) +
                             Line(d + "Z", 0) + Line(d + "_under", 0));
   EXPECT_EQ(result.status, 0);
 
   // A name that sorts before the dot names makes them ordinary entries.
   tree.File("-dash", "", kTime);
-  result = RunLumo({tree.root(), "*"});
+  result = RunLumo({TargetPath(tree.root()), "*"});
   EXPECT_EQ(result.out, Line(d + "-dash", 0) + Line(d + ".hidden", 3) + Line(d + "a", 0) +
                             Line(d + "A.txt", 1) + Line(d + "b.txt", 2) + Line(d + "Z", 0) +
                             Line(d + "_under", 0));
@@ -77,10 +78,11 @@ TEST(Listing, RecursesInPreOrderIntoDirectoriesWhoseNamesDoNotMatch) {
   tree.File("d.exe", "", kTime);
   tree.SetMtime("a/b.dll", kTime);
   const std::string d = tree.root() + "/";
-  EXPECT_EQ(RunLumo({"-S", d, "*.dll"}).out, Line(d + "a/b.dll", 0) + Line(d + "a/b.dll/y.DLL", 1) +
-                                                 Line(d + "a/x.dll", 2) + Line(d + "c.dll", 3));
+  EXPECT_EQ(RunLumo({"-S", TargetPath(d), "*.dll"}).out,
+            Line(d + "a/b.dll", 0) + Line(d + "a/b.dll/y.DLL", 1) + Line(d + "a/x.dll", 2) +
+                Line(d + "c.dll", 3));
   // Without -S only the top level.
-  EXPECT_EQ(RunLumo({d, "*.DLL"}).out, Line(d + "c.dll", 3));
+  EXPECT_EQ(RunLumo({TargetPath(d), "*.DLL"}).out, Line(d + "c.dll", 3));
 }
 
 TEST(Listing, LinksAreShownAsTheirTargetsAndNeverDescended) {
@@ -98,7 +100,7 @@ TEST(Listing, LinksAreShownAsTheirTargetsAndNeverDescended) {
   const std::string later = "\t2023/11/14 22:14:20\t";
   const std::string second = "\t2023/11/14 22:13:21\t";
   // A link that leads nowhere is shown as itself: its size is that of the name it holds.
-  EXPECT_EQ(RunLumo({"-S", tree.root(), "*"}).out,
+  EXPECT_EQ(RunLumo({"-S", TargetPath(tree.root()), "*"}).out,
             Line(d + "dangling", 7) + Line(d + "link", 0, later) + Line(d + "real", 0, later) +
                 Line(d + "real/f", 4) + Line(d + "real/self", 0, later) +
                 Line(d + "target", 5, second) + Line(d + "to-file", 5, second));
@@ -111,7 +113,7 @@ TEST(Listing, SpecialFilesAreListedWithoutBeingOpened) {
   tree.Sparse("over4g.dll", (uint64_t{1} << 32) + 7, kTime);
   const std::string d = tree.root() + "/";
   // The size is the low 32 bits, shown signed; the totals wrap the same way.
-  EXPECT_EQ(RunLumo({"-V", tree.root(), "*.dll"}).out,
+  EXPECT_EQ(RunLumo({"-V", TargetPath(tree.root()), "*.dll"}).out,
             Line(d + "huge.dll", -2147483643) + Line(d + "over4g.dll", 7) +
                 Line(d + "pipe.dll", 0) +
                 "Total   3 file(s) -2147483636 bytes (-2097151K bytes).\n");
@@ -124,13 +126,13 @@ TEST(Listing, WriteTimesOutsideTheYearsShownReadAsZeros) {
   tree.File("epoch", "", 0);
   const std::string d = tree.root() + "/";
   const std::string none = "\t0000/00/00 00:00:00\t";
-  EXPECT_EQ(RunLumo({tree.root(), "*"}).out, Line(d + "after", 0, none) +
-                                                 Line(d + "before", 0, none) +
-                                                 Line(d + "epoch", 0, "\t1970/01/01 00:00:00\t"));
+  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "*"}).out,
+            Line(d + "after", 0, none) + Line(d + "before", 0, none) +
+                Line(d + "epoch", 0, "\t1970/01/01 00:00:00\t"));
   // West of UTC the epoch falls in 1969 local time.
-  EXPECT_EQ(RunLumo({tree.root(), "epoch"}, InZone("America/New_York")).out,
+  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "epoch"}, InZone("America/New_York")).out,
             Line(d + "epoch", 0, none));
-  EXPECT_EQ(RunLumo({tree.root(), "epoch"}, InZone("Asia/Tokyo")).out,
+  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "epoch"}, InZone("Asia/Tokyo")).out,
             Line(d + "epoch", 0, "\t1970/01/01 09:00:00\t"));
 }
 
@@ -140,7 +142,7 @@ TEST(Driver, TakesArgumentsLiterallyAfterTheFirstNonOption) {
   tree.Dir("sub");
   tree.File("sub/-S", "", kTime);
   const std::string d = tree.root() + "/";
-  EXPECT_EQ(RunLumo({tree.root(), "-S", "ignored"}).out, Line(d + "-S", 0));
+  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "-S", "ignored"}).out, Line(d + "-S", 0));
 }
 
 TEST(Driver, WalksTheCurrentDirectoryWithAPatternAlone) {
@@ -156,14 +158,14 @@ TEST(Driver, WalksTheCurrentDirectoryWithAPatternAlone) {
 TEST(Driver, ExitStatusTellsWhetherTheDirectoryCouldBeListed) {
   TempTree tree;
   tree.File("file", "", kTime);
-  LumoResult result = RunLumo({"-V", tree.Path("missing"), "*"});
+  LumoResult result = RunLumo({"-V", TargetPath(tree.Path("missing")), "*"});
   EXPECT_EQ(result.out, "Total   0 file(s) 0 bytes (0K bytes).\n");
   EXPECT_EQ(result.status, 1);
-  result = RunLumo({tree.Path("file"), "*"});
+  result = RunLumo({TargetPath(tree.Path("file")), "*"});
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.status, 1);
   // A directory that is listed but matches nothing is a success.
-  result = RunLumo({tree.root(), "nothing"});
+  result = RunLumo({TargetPath(tree.root()), "nothing"});
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
@@ -181,7 +183,7 @@ TEST(Driver, AKeptDirectoryArgumentIsPrintedAsTyped) {
 TEST(Driver, TotalsCountMatchesAndDivideTowardZero) {
   TempTree tree;
   tree.File("a", std::string(1023, 'x'), kTime);
-  EXPECT_EQ(RunLumo({"-v", tree.root(), "*"}).out,
+  EXPECT_EQ(RunLumo({"-v", TargetPath(tree.root()), "*"}).out,
             Line(tree.Path("a"), 1023) + "Total   1 file(s) 1023 bytes (0K bytes).\n");
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 struct LumoRun {
-  std::string tz = "UTC";  // TZ of the run
+  std::string tz = "UTC";    // TZ of the run
   std::string locale = "C";  // LC_ALL of the run
   std::string cwd;           // working directory; empty: the test's own
 };

@@ -1,0 +1,12 @@
+// The program under test: the POSIX build, or the Win32 build run under Wine. Tests pass paths
+// through TargetPath and state the output they expect as the POSIX build prints it in a UTF-8
+// locale; RunLumo gives the Win32 build's output back in that form (see lumo_run.h).
+#pragma once
+
+#include <string>
+
+bool TargetIsWin32();
+
+// A path of this machine as the target takes it on its command line: the same path for the
+// POSIX build, its drive form ("Z:\tmp\...") for the Win32 build.
+std::string TargetPath(const std::string& hostPath);
