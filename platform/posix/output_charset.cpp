@@ -12,8 +12,9 @@ namespace {
 
 bool gUtf8 = true;
 // UTF-8 to the output charset, and Shift_JIS to it, where the output is not UTF-8.
-iconv_t gFromUtf8 = reinterpret_cast<iconv_t>(-1);
-iconv_t gFromShiftJis = reinterpret_cast<iconv_t>(-1);
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+iconv_t gFromUtf8 = kNoConverter;
+iconv_t gFromShiftJis = kNoConverter;
 bool gShiftJisOutput = false;
 
 bool IsOneOf(const char* charset, std::initializer_list<const char*> names) {
@@ -96,21 +97,28 @@ void AppendUtf16AsUtf8(const uint8_t* utf16le, size_t units, std::string* out) {
 }  // namespace
 
 void InitOutputCharset() {
-  const char* charset = nl_langinfo(CODESET);
+  SelectOutputCharset(nl_langinfo(CODESET));
+}
+
+void SelectOutputCharset(const char* charset) {
+  for (iconv_t* converter : {&gFromUtf8, &gFromShiftJis}) {
+    if (*converter != kNoConverter) iconv_close(*converter);
+    *converter = kNoConverter;
+  }
+  gUtf8 = true;
+  gShiftJisOutput = false;
   if (charset == nullptr || *charset == '\0' ||
       IsOneOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "UTF-8", "UTF8"})) {
     return;
   }
-  gShiftJisOutput = IsOneOf(charset, {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "CP932", "WINDOWS-31J",
-                                      "MS_KANJI", "CSSHIFTJIS", "IBM-943", "MS932"});
   gFromUtf8 = iconv_open(charset, "UTF-8");
   gFromShiftJis = iconv_open(charset, "CP932");
-  if (gFromUtf8 == reinterpret_cast<iconv_t>(-1) ||
-      gFromShiftJis == reinterpret_cast<iconv_t>(-1)) {
-    gShiftJisOutput = false;  // a charset iconv does not know: UTF-8 after all
-    return;
+  if (gFromUtf8 == kNoConverter || gFromShiftJis == kNoConverter) {
+    return;  // a charset iconv does not know: UTF-8 after all
   }
   gUtf8 = false;
+  gShiftJisOutput = IsOneOf(charset, {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "CP932", "WINDOWS-31J",
+                                      "MS_KANJI", "CSSHIFTJIS", "IBM-943", "MS932"});
 }
 
 void AppendUtf16InOutputCharset(const uint8_t* utf16le, size_t units, std::string* out) {
@@ -130,7 +138,7 @@ std::string ShiftJisInOutputCharset(const char* shiftJis) {
     out.assign(shiftJis, length);
   } else if (gUtf8) {
     static const iconv_t toUtf8 = iconv_open("UTF-8", "CP932");
-    if (toUtf8 == reinterpret_cast<iconv_t>(-1)) return shiftJis;
+    if (toUtf8 == kNoConverter) return shiftJis;
     ConvertReplacing(toUtf8, shiftJis, length, ShiftJisCharacterLength, &out);
   } else {
     ConvertReplacing(gFromShiftJis, shiftJis, length, ShiftJisCharacterLength, &out);

@@ -8,6 +8,9 @@
 // Chooses the output charset from the locale. Called once at start-up, after setlocale.
 void InitOutputCharset();
 
+// Chooses the output charset by its name, as iconv knows it.
+void SelectOutputCharset(const char* charset);
+
 // Appends `units` UTF-16LE code units, read from `utf16le` (2 * units bytes), converted to the
 // output charset. A character the charset cannot represent, and an unpaired surrogate, becomes
 // "?". A NUL unit is converted like any other.
