@@ -1,0 +1,288 @@
+#include "platform/posix/pe_image.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/posix/byte_view.h"
+
+namespace {
+
+// The first read covers the DOS header, the PE headers and the section table of nearly every
+// image; the second, the whole resource directory and usually the resources as well.
+constexpr size_t kHeadersReadSize = 4096;
+constexpr size_t kDirectoryReadSize = 64 * 1024;
+constexpr size_t kSpillReadSize = 4096;
+
+constexpr uint16_t kPe32Magic = 0x10b;
+constexpr uint16_t kPe32PlusMagic = 0x20b;
+constexpr uint32_t kResourceDirectoryIndex = 2;
+constexpr uint32_t kSectionHeaderSize = 40;
+constexpr uint32_t kDirectoryHeaderSize = 16;
+constexpr uint32_t kDirectoryEntrySize = 8;
+constexpr uint32_t kDataEntrySize = 16;
+constexpr uint32_t kSubdirectoryFlag = 0x80000000u;
+constexpr uint32_t kVersionType = 16;
+constexpr uint32_t kVersionName = 1;
+
+struct Reader {
+  const FileSource* source;
+  ImageBuffers* buffers;
+  uint64_t fileEnd = UINT64_MAX;  // known once a read comes up short
+};
+
+// A run of file bytes that the structures inside it must not leave.
+struct Region {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+bool Fits(uint64_t length, uint64_t offset, uint64_t size) {
+  return offset <= length && length - offset >= size;
+}
+
+void Load(Reader& reader, uint64_t offset, size_t size, FileWindow* window) {
+  if (window->bytes.size() < size) window->bytes.resize(size);
+  window->offset = offset;
+  const FileSource& source = *reader.source;
+  const size_t got = source.read(source.context, offset, window->bytes.data(), size);
+  window->length = got <= size ? got : 0;
+  if (window->length < size) reader.fileEnd = std::min(reader.fileEnd, offset + window->length);
+}
+
+bool WindowView(const FileWindow& window, uint64_t offset, uint64_t size, ByteView* view) {
+  if (offset < window.offset) return false;
+  const ByteView held{window.bytes.data(), window.length};
+  return Slice(held, offset - window.offset, size, view);
+}
+
+bool HeldView(const ImageBuffers& buffers, uint64_t offset, uint64_t size, ByteView* view) {
+  return WindowView(buffers.headers, offset, size, view) ||
+         WindowView(buffers.directory, offset, size, view) ||
+         WindowView(buffers.spill, offset, size, view);
+}
+
+// The `size` bytes at file offset `offset`, from what is held or else from one more read.
+// Only for structures of a few bytes; false when the file ends first.
+bool Fetch(Reader& reader, uint64_t offset, uint64_t size, ByteView* view) {
+  if (HeldView(*reader.buffers, offset, size, view)) return true;
+  if (size > kSpillReadSize || offset >= reader.fileEnd || reader.fileEnd - offset < size) {
+    return false;
+  }
+  Load(reader, offset, kSpillReadSize, &reader.buffers->spill);
+  return WindowView(reader.buffers->spill, offset, size, view);
+}
+
+struct Image {
+  uint64_t sectionTable = 0;
+  uint16_t sectionCount = 0;
+  uint32_t resourceRva = 0;
+};
+
+ResourceStatus ReadHeaders(Reader& reader, Image* image) {
+  ByteView dos;
+  uint8_t m = 0, z = 0;
+  uint32_t peOffset = 0;
+  if (!Fetch(reader, 0, 64, &dos)) return ResourceStatus::kAbsent;
+  ReadU8(dos, 0, &m);
+  ReadU8(dos, 1, &z);
+  if (m != 'M' || z != 'Z') return ResourceStatus::kAbsent;
+  ReadU32(dos, 0x3c, &peOffset);
+
+  // The signature and the file header; without them this is a DOS program, not a PE image.
+  ByteView pe;
+  uint32_t signature = 0;
+  if (!Fetch(reader, peOffset, 4 + 20, &pe)) return ResourceStatus::kAbsent;
+  ReadU32(pe, 0, &signature);
+  if (signature != 0x00004550) return ResourceStatus::kAbsent;
+  uint16_t optionalSize = 0;
+  ReadU16(pe, 4 + 2, &image->sectionCount);
+  ReadU16(pe, 4 + 16, &optionalSize);
+
+  const uint64_t optionalOffset = uint64_t{peOffset} + 4 + 20;
+  ByteView magicView;
+  uint16_t magic = 0;
+  if (!Fetch(reader, optionalOffset, 2, &magicView)) return ResourceStatus::kCorrupt;
+  ReadU16(magicView, 0, &magic);
+  uint32_t directoryCountOffset = 0;
+  if (magic == kPe32Magic) {
+    directoryCountOffset = 92;
+  } else if (magic == kPe32PlusMagic) {
+    directoryCountOffset = 108;
+  } else {
+    return ResourceStatus::kCorrupt;
+  }
+  const uint32_t directoriesOffset = directoryCountOffset + 4;
+  ByteView optional;
+  uint32_t directoryCount = 0;
+  if (!Fetch(reader, optionalOffset, directoriesOffset, &optional)) return ResourceStatus::kCorrupt;
+  ReadU32(optional, directoryCountOffset, &directoryCount);
+  if (uint64_t{directoriesOffset} + uint64_t{directoryCount} * 8 > optionalSize) {
+    return ResourceStatus::kCorrupt;
+  }
+  if (directoryCount <= kResourceDirectoryIndex) return ResourceStatus::kAbsent;
+
+  ByteView directory;
+  uint32_t resourceSize = 0;
+  if (!Fetch(reader, optionalOffset + directoriesOffset + kResourceDirectoryIndex * 8, 8,
+             &directory)) {
+    return ResourceStatus::kCorrupt;
+  }
+  ReadU32(directory, 0, &image->resourceRva);
+  ReadU32(directory, 4, &resourceSize);
+  if (image->resourceRva == 0 || resourceSize == 0) return ResourceStatus::kAbsent;
+  image->sectionTable = optionalOffset + optionalSize;
+  return ResourceStatus::kFound;
+}
+
+// The file bytes behind `rva`: from there to the end of what its section both maps and stores.
+bool MapRva(Reader& reader, const Image& image, uint32_t rva, Region* region) {
+  for (uint32_t i = 0; i < image.sectionCount; ++i) {
+    ByteView header;
+    if (!Fetch(reader, image.sectionTable + uint64_t{i} * kSectionHeaderSize, kSectionHeaderSize,
+               &header)) {
+      return false;
+    }
+    uint32_t virtualSize = 0, virtualAddress = 0, rawSize = 0, rawOffset = 0;
+    ReadU32(header, 8, &virtualSize);
+    ReadU32(header, 12, &virtualAddress);
+    ReadU32(header, 16, &rawSize);
+    ReadU32(header, 20, &rawOffset);
+    // Some linkers leave the virtual size 0; the loader then maps the raw size.
+    const uint32_t mapped = virtualSize != 0 ? virtualSize : rawSize;
+    if (rva < virtualAddress) continue;
+    const uint32_t into = rva - virtualAddress;
+    if (into >= mapped || into >= rawSize) continue;
+    region->offset = uint64_t{rawOffset} + into;
+    region->length = std::min(mapped, rawSize) - into;
+    return true;
+  }
+  return false;
+}
+
+// Looks in the resource directory table at `table` (relative to the directory's start) for the
+// entry named by the ID `id`, or, with `id` < 0, for the preferred language. Its OffsetToData
+// goes to `target`.
+ResourceStatus FindEntry(Reader& reader, const Region& resources, uint32_t table, int64_t id,
+                         uint32_t* target) {
+  ByteView header;
+  if (!Fits(resources.length, table, kDirectoryHeaderSize) ||
+      !Fetch(reader, resources.offset + table, kDirectoryHeaderSize, &header)) {
+    return ResourceStatus::kCorrupt;
+  }
+  uint16_t named = 0, numbered = 0;
+  ReadU16(header, 12, &named);
+  ReadU16(header, 14, &numbered);
+  const uint64_t count = uint64_t{named} + numbered;
+  const uint64_t entries = uint64_t{table} + kDirectoryHeaderSize;
+  if (!Fits(resources.length, entries, count * kDirectoryEntrySize)) {
+    return ResourceStatus::kCorrupt;
+  }
+  int bestRank = 3;  // languages: 0 neutral, 1 US English, 2 the first listed
+  for (uint64_t i = 0; i < count; ++i) {
+    ByteView entry;
+    if (!Fetch(reader, resources.offset + entries + i * kDirectoryEntrySize, kDirectoryEntrySize,
+               &entry)) {
+      return ResourceStatus::kCorrupt;
+    }
+    uint32_t name = 0, offset = 0;
+    ReadU32(entry, 0, &name);
+    ReadU32(entry, 4, &offset);
+    if (id >= 0) {
+      if (name == id) {
+        *target = offset;
+        return ResourceStatus::kFound;
+      }
+      continue;
+    }
+    const int rank = name == 0 ? 0 : name == 0x409 ? 1 : i == 0 ? 2 : 3;
+    if (rank < bestRank) {
+      bestRank = rank;
+      *target = offset;
+      if (rank == 0) break;
+    }
+  }
+  return bestRank < 3 ? ResourceStatus::kFound : ResourceStatus::kAbsent;
+}
+
+// Walks the three levels (type, name, language) to the version resource's data entry. A fixed
+// depth, so that an entry pointing back up the tree cannot make it loop.
+ResourceStatus FindVersionDataEntry(Reader& reader, const Region& resources, uint32_t* dataEntry) {
+  const int64_t wanted[3] = {kVersionType, kVersionName, -1};
+  uint32_t table = 0;
+  for (int level = 0; level < 3; ++level) {
+    uint32_t offset = 0;
+    const ResourceStatus found = FindEntry(reader, resources, table, wanted[level], &offset);
+    if (found != ResourceStatus::kFound) return found;
+    const bool subdirectory = (offset & kSubdirectoryFlag) != 0;
+    if (subdirectory != (level < 2)) return ResourceStatus::kCorrupt;
+    table = offset & ~kSubdirectoryFlag;
+  }
+  *dataEntry = table;
+  return ResourceStatus::kFound;
+}
+
+}  // namespace
+
+ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffers,
+                                   std::vector<uint8_t>* resource) {
+  resource->clear();
+  buffers->headers.length = 0;
+  buffers->directory.length = 0;
+  buffers->spill.length = 0;
+  Reader reader{&source, buffers};
+  Load(reader, 0, kHeadersReadSize, &buffers->headers);
+
+  Image image;
+  const ResourceStatus headers = ReadHeaders(reader, &image);
+  if (headers != ResourceStatus::kFound) return headers;
+  Region resources;
+  if (!MapRva(reader, image, image.resourceRva, &resources)) return ResourceStatus::kCorrupt;
+
+  const size_t directorySize =
+      static_cast<size_t>(std::min<uint64_t>(resources.length, kDirectoryReadSize));
+  ByteView held;
+  if (!HeldView(*buffers, resources.offset, directorySize, &held) &&
+      resources.offset < reader.fileEnd) {
+    Load(reader, resources.offset, directorySize, &buffers->directory);
+  }
+
+  uint32_t dataEntryOffset = 0;
+  const ResourceStatus walked = FindVersionDataEntry(reader, resources, &dataEntryOffset);
+  if (walked != ResourceStatus::kFound) return walked;
+  ByteView dataEntry;
+  if (!Fits(resources.length, dataEntryOffset, kDataEntrySize) ||
+      !Fetch(reader, resources.offset + dataEntryOffset, kDataEntrySize, &dataEntry)) {
+    return ResourceStatus::kCorrupt;
+  }
+  uint32_t dataRva = 0, dataSize = 0;
+  ReadU32(dataEntry, 0, &dataRva);
+  ReadU32(dataEntry, 4, &dataSize);
+  Region data;
+  if (dataSize == 0 || dataSize > kMaxVersionResourceSize ||
+      !MapRva(reader, image, dataRva, &data) || data.length < dataSize) {
+    return ResourceStatus::kCorrupt;
+  }
+
+  ByteView bytes;
+  if (HeldView(*buffers, data.offset, dataSize, &bytes)) {
+    resource->assign(bytes.data, bytes.data + bytes.size);
+    return ResourceStatus::kFound;
+  }
+  if (data.offset >= reader.fileEnd || reader.fileEnd - data.offset < dataSize) {
+    return ResourceStatus::kCorrupt;
+  }
+  resource->resize(dataSize);
+  if (source.read(source.context, data.offset, resource->data(), dataSize) != dataSize) {
+    resource->clear();
+    return ResourceStatus::kCorrupt;
+  }
+  return ResourceStatus::kFound;
+}
+
+size_t ReadFromMemory(void* context, uint64_t offset, uint8_t* out, size_t size) {
+  const ByteView& file = *static_cast<const ByteView*>(context);
+  if (offset >= file.size) return 0;
+  const size_t count = static_cast<size_t>(std::min<uint64_t>(size, file.size - offset));
+  std::memcpy(out, file.data + offset, count);
+  return count;
+}

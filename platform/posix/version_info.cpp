@@ -1,0 +1,82 @@
+#include "platform/version_info.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/posix/output_charset.h"
+#include "platform/posix/pe_image.h"
+#include "platform/posix/posix_listing.h"
+#include "platform/posix/version_resource.h"
+
+struct VersionBlock {
+  std::vector<uint8_t> resource;
+  std::string text;  // the last string value asked for, in the output charset
+};
+
+namespace {
+
+// One block is alive at a time, so its buffers and the read buffers serve every file.
+VersionBlock gBlock;
+ImageBuffers gBuffers;
+
+constexpr int kOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+
+size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t size) {
+  const int fd = *static_cast<const int*>(context);
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  for (;;) {
+    const ssize_t got = pread(fd, out, size, static_cast<off_t>(offset));
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) return 0;
+  }
+}
+
+}  // namespace
+
+VersionBlock* LoadVersionInfo(const FileEntry& entry, const std::string& path) {
+  int fd = -1;
+  if (entry.listing != nullptr) {
+    if (!CurrentEntryIsRegularFile(entry.listing)) return nullptr;
+    fd = openat(ListingDescriptor(entry.listing), entry.name, kOpenFlags);
+  } else {
+    fd = open(path.c_str(), kOpenFlags);
+  }
+  if (fd < 0) return nullptr;
+  const FileSource source{&fd, ReadFromDescriptor};
+  const ResourceStatus status = ReadVersionResource(source, &gBuffers, &gBlock.resource);
+  close(fd);
+  if (status != ResourceStatus::kFound) return nullptr;
+
+  // A resource whose root node is unreadable holds no version information.
+  VersionValue root;
+  const ByteView block{gBlock.resource.data(), gBlock.resource.size()};
+  if (FindVersionValue(block, "", &root) == QueryStatus::kCorrupt) return nullptr;
+  return &gBlock;
+}
+
+bool QueryVersionValue(VersionBlock* block, const char* subBlock, const void** value,
+                       uint32_t* length) {
+  if (block == nullptr || subBlock == nullptr) return false;
+  VersionValue found;
+  const ByteView bytes{block->resource.data(), block->resource.size()};
+  if (FindVersionValue(bytes, subBlock, &found) != QueryStatus::kFound) return false;
+  if (!found.text) {
+    *value = found.bytes.data;
+    *length = static_cast<uint32_t>(found.bytes.size);
+    return true;
+  }
+  block->text.clear();
+  AppendUtf16InOutputCharset(found.bytes.data, found.bytes.size / 2, &block->text);
+  *value = block->text.c_str();
+  *length = static_cast<uint32_t>(block->text.size());
+  return true;
+}
+
+void FreeVersionInfo(VersionBlock* block) {
+  if (block == nullptr) return;
+  block->resource.clear();
+  block->text.clear();
+}
