@@ -45,10 +45,12 @@ bool ReportFile(const std::string& path, const FileEntry& entry) {
     const unsigned language = pair[0] | (pair[1] << 8);
     const unsigned codePage = pair[2] | (pair[3] << 8);
     PrintPathAndDateLine(path, entry);
+    char subBlock[64];
+    const int prefix =
+        snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\", language, codePage);
     for (int field = 0; field < kVersionFieldCount; ++field) {
-      char subBlock[64];
-      snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s", language, codePage,
-               VersionFieldTable[field].labels[0]);
+      const char* key = VersionFieldTable[field].labels[0];
+      memcpy(subBlock + prefix, key, strlen(key) + 1);
       PrintVersionField(FieldLabel(field), subBlock, block);
     }
     WriteOutput("\n", 1);
@@ -61,7 +63,8 @@ bool PrintVersionField(const char* label, const char* subBlock, VersionBlock* bl
   const void* value = nullptr;
   uint32_t length = 0;
   if (!QueryVersionValue(block, subBlock, &value, &length)) return false;
-  WriteFormatted("%s%s", label, *label != '\0' ? ": " : "");
+  WriteOutput(label, strlen(label));
+  if (*label != '\0') WriteOutput(": ", 2);
   WriteOutput(static_cast<const char*>(value), strlen(static_cast<const char*>(value)));
   WriteOutput("\n", 1);
   return true;

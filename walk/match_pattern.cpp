@@ -5,7 +5,11 @@
 #include "cli/run_settings.h"
 #include "walk/fold.h"
 
-bool MatchPattern(std::string_view pattern, std::string_view name) {
+namespace {
+
+// MatchPattern over the name's bytes as `fold` turns them.
+template <typename Fold>
+bool Match(std::string_view pattern, std::string_view name, Fold fold) {
   if (pattern.empty()) return true;
   // Greedy matching that returns to the last "*" on a mismatch: the earlier stars can only
   // have matched less, so the last one is the only one worth widening, and the test stays
@@ -18,7 +22,7 @@ bool MatchPattern(std::string_view pattern, std::string_view name) {
     if (p < pattern.size() && pattern[p] == '*') {
       starPattern = ++p;
       starName = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == fold(name[n]))) {
       ++p;
       ++n;
     } else if (starPattern != std::string_view::npos) {
@@ -32,9 +36,12 @@ bool MatchPattern(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
+}  // namespace
+
+bool MatchPattern(std::string_view pattern, std::string_view name) {
+  return Match(pattern, name, [](char byte) { return byte; });
+}
+
 bool MatchesPattern(const char* name) {
-  static std::string folded;
-  folded.assign(name);
-  FoldToLower(&folded);
-  return MatchPattern(gSettings.pattern, folded);
+  return Match(gSettings.pattern, name, FoldByte);
 }

@@ -20,11 +20,12 @@ struct WalkFrame {
   bool started;
 };
 
-void ConsiderEntry(const std::string& directory, FileEntry* entry) {
+// `path` is the entry's full path.
+void ConsiderEntry(const std::string& path, FileEntry* entry) {
   if (!MatchesPattern(entry->name)) return;
   ReadEntryDetails(entry->listing, entry);
   const bool admitted = gSettings.dateRange.activeMarker == 0 || IsInDateRange(entry->writeTime);
-  if (admitted) ReportEntry(directory, *entry);
+  if (admitted) ReportFile(path, *entry);
   // Entries that the date range rejects still count.
   ++gSettings.matchedCount;
   gSettings.sizeSum += entry->size;
@@ -51,9 +52,9 @@ bool WalkDirectory(const std::string& directory) {
       continue;
     }
     path.resize(frame.directoryLength);
+    path += entry.name;
     ConsiderEntry(path, &entry);
     if ((entry.attributes & kDirectoryAttribute) != 0 && gSettings.recurse) {
-      path += entry.name;
       path += kPathSeparator;
       // A subdirectory that cannot be listed yields nothing.
       if (DirListing* child = OpenListing(path, frame.listing)) {

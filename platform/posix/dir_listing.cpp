@@ -8,18 +8,20 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <vector>
 
 #include "platform/calendar.h"
 #include "platform/posix/posix_listing.h"
 
 struct DirListing {
-  DIR* stream = nullptr;
+  int fd = -1;
   DirListing* parent = nullptr;
   dev_t device = 0;
   ino_t inode = 0;
   std::vector<char> names;  // every name, NUL-terminated, back to back
   struct Item {
+    uint64_t key;  // the name's first eight bytes folded, for a quick comparison
     uint32_t nameOffset;
     unsigned char type;  // DT_*
   };
@@ -29,9 +31,17 @@ struct DirListing {
   const Item* current = nullptr;
   bool haveStatus = false;
   struct stat status;
+  int entryFd = -1;  // the current entry, opened by ReadEntryDetails, until taken
 };
 
 namespace {
+
+constexpr int kEntryOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+// One buffer serves every directory: a listing reads all its names when it opens.
+constexpr size_t kRecordBufferSize = 64 * 1024;
+
+// Closed listings, kept so that their buffers serve the next directories.
+std::vector<std::unique_ptr<DirListing>> gSpareListings;
 
 // Names compare byte by byte with 'a'-'z' taken as 'A'-'Z', ties broken by the bytes
 // themselves: the order in which NTFS lists names.
@@ -50,33 +60,59 @@ bool ListsBefore(const char* a, const char* b) {
   return x[i] < y[i];
 }
 
-bool IsDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
-// "." and ".." head the listing, whatever the order of the rest.
-int HeadRank(const char* name) {
-  if (!IsDotOrDotDot(name)) return 2;
-  return name[1] == 0 ? 0 : 1;
-}
-
-bool ReadAllNames(DirListing* listing) {
-  while (dirent* found = readdir(listing->stream)) {
-    const size_t length = strlen(found->d_name);
-    if (listing->names.size() + length + 1 > UINT32_MAX) return false;
-    listing->items.push_back({static_cast<uint32_t>(listing->names.size()), found->d_type});
-    listing->names.insert(listing->names.end(), found->d_name, found->d_name + length + 1);
+// The first eight bytes of a name folded as ListsBefore folds them, padded with zeros, as a
+// number: two keys that differ order their names as ListsBefore does.
+uint64_t FoldedPrefix(const char* name) {
+  uint64_t key = 0;
+  bool ended = false;
+  for (int i = 0; i < 8; ++i) {
+    ended = ended || name[i] == 0;
+    key = (key << 8) | (ended ? 0 : FoldUpper(static_cast<unsigned char>(name[i])));
   }
-  const char* base = listing->names.data();
+  return key;
+}
+
+bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListing::Item& b) {
+  if (a.key != b.key) return a.key < b.key;
+  return ListsBefore(base + a.nameOffset, base + b.nameOffset);
+}
+
+// Reads every name of the directory, then sorts them: "." and ".." first, the rest by
+// ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
+bool ReadAllNames(DirListing* listing) {
+  alignas(dirent64) static char records[kRecordBufferSize];
+  std::vector<char>& names = listing->names;
+  DirListing::Item dots[2];
+  int dotCount = 0;
+  for (;;) {
+    const ssize_t got = getdents64(listing->fd, records, sizeof records);
+    if (got <= 0) break;
+    for (size_t at = 0; at < static_cast<size_t>(got);) {
+      const auto* record = reinterpret_cast<const dirent64*>(records + at);
+      at += record->d_reclen;
+      if (record->d_ino == 0) continue;  // deleted; readdir passes over these too
+      const char* name = record->d_name;
+      const size_t length = strlen(name);
+      if (names.size() + length + 1 > UINT32_MAX) return false;
+      const DirListing::Item item{FoldedPrefix(name), static_cast<uint32_t>(names.size()),
+                                  record->d_type};
+      names.insert(names.end(), name, name + length + 1);
+      const bool dot = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+      if (dot && dotCount < 2) {
+        dots[dotCount++] = item;
+      } else {
+        listing->items.push_back(item);
+      }
+    }
+  }
+  const char* base = names.data();
   std::sort(listing->items.begin(), listing->items.end(),
             [base](const DirListing::Item& a, const DirListing::Item& b) {
-              const char* x = base + a.nameOffset;
-              const char* y = base + b.nameOffset;
-              const int rankX = HeadRank(x);
-              const int rankY = HeadRank(y);
-              if (rankX != rankY) return rankX < rankY;
-              return ListsBefore(x, y);
+              return ItemListsBefore(base, a, b);
             });
+  // "." heads the listing, then "..".
+  if (dotCount == 2 && base[dots[0].nameOffset + 1] != 0) std::swap(dots[0], dots[1]);
+  listing->items.insert(listing->items.begin(), dots, dots + dotCount);
   return true;
 }
 
@@ -89,6 +125,11 @@ bool IsAncestor(const DirListing* listing, dev_t device, ino_t inode) {
 
 const char* CurrentName(const DirListing* listing) {
   return listing->names.data() + listing->current->nameOffset;
+}
+
+void CloseEntryDescriptor(DirListing* listing) {
+  if (listing->entryFd >= 0) close(listing->entryFd);
+  listing->entryFd = -1;
 }
 
 // The write time of an entry: its instant, or -1 when it lies outside the 32-bit count or
@@ -108,25 +149,32 @@ int32_t WriteTimeOf(const struct stat& status) {
 
 DirListing* OpenListing(const std::string& directory, DirListing* parent) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-  const int fd = parent == nullptr
-                     ? open(directory.c_str(), flags)
-                     : openat(dirfd(parent->stream), CurrentName(parent), flags | O_NOFOLLOW);
+  const int fd = parent == nullptr ? open(directory.c_str(), flags)
+                                   : openat(parent->fd, CurrentName(parent), flags | O_NOFOLLOW);
   if (fd < 0) return nullptr;
+  // The one status call per directory: its identity, against a tree that loops back through
+  // a bind mount.
   struct stat status;
   if (fstat(fd, &status) != 0 || IsAncestor(parent, status.st_dev, status.st_ino)) {
     close(fd);
     return nullptr;
   }
-  DIR* stream = fdopendir(fd);
-  if (stream == nullptr) {
-    close(fd);
-    return nullptr;
+  DirListing* listing;
+  if (gSpareListings.empty()) {
+    listing = new DirListing;
+  } else {
+    listing = gSpareListings.back().release();
+    gSpareListings.pop_back();
   }
-  auto* listing = new DirListing;
-  listing->stream = stream;
+  listing->fd = fd;
   listing->parent = parent;
   listing->device = status.st_dev;
   listing->inode = status.st_ino;
+  listing->names.clear();
+  listing->items.clear();
+  listing->next = 0;
+  listing->current = nullptr;
+  listing->haveStatus = false;
   if (!ReadAllNames(listing)) {
     CloseListing(listing);
     return nullptr;
@@ -135,13 +183,13 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
 }
 
 bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
+  CloseEntryDescriptor(listing);
   if (listing->next >= listing->items.size()) return false;
   listing->current = &listing->items[listing->next++];
   listing->haveStatus = false;
   unsigned char type = listing->current->type;
   if (type == DT_UNKNOWN) {
-    if (fstatat(dirfd(listing->stream), CurrentName(listing), &listing->status,
-                AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fstatat(listing->fd, CurrentName(listing), &listing->status, AT_SYMLINK_NOFOLLOW) == 0) {
       // The status of anything but a link is also what ReadEntryDetails needs.
       listing->haveStatus = !S_ISLNK(listing->status.st_mode);
       type = S_ISDIR(listing->status.st_mode) ? DT_DIR : DT_REG;
@@ -156,12 +204,24 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
 }
 
 void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
-  const int fd = dirfd(listing->stream);
   const char* name = CurrentName(listing);
+  if (!listing->haveStatus && listing->current->type == DT_REG) {
+    // A regular file is opened at once: its status then comes without a second lookup of the
+    // name, and the descriptor is there for its contents.
+    const int fd = openat(listing->fd, name, kEntryOpenFlags);
+    if (fd >= 0) {
+      if (fstat(fd, &listing->status) == 0) {
+        listing->haveStatus = true;
+        listing->entryFd = fd;
+      } else {
+        close(fd);
+      }
+    }
+  }
   if (!listing->haveStatus) {
     // A link is shown as its target; one whose target cannot be reached, as itself.
-    listing->haveStatus = fstatat(fd, name, &listing->status, 0) == 0 ||
-                          fstatat(fd, name, &listing->status, AT_SYMLINK_NOFOLLOW) == 0;
+    listing->haveStatus = fstatat(listing->fd, name, &listing->status, 0) == 0 ||
+                          fstatat(listing->fd, name, &listing->status, AT_SYMLINK_NOFOLLOW) == 0;
   }
   if (!listing->haveStatus) return;
   entry->writeTime = WriteTimeOf(listing->status);
@@ -170,14 +230,22 @@ void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
 }
 
 void CloseListing(DirListing* listing) {
-  closedir(listing->stream);
-  delete listing;
+  CloseEntryDescriptor(listing);
+  close(listing->fd);
+  listing->fd = -1;
+  gSpareListings.emplace_back(listing);
 }
 
 int ListingDescriptor(const DirListing* listing) {
-  return dirfd(listing->stream);
+  return listing->fd;
 }
 
 bool CurrentEntryIsRegularFile(const DirListing* listing) {
   return listing->haveStatus && S_ISREG(listing->status.st_mode);
+}
+
+int TakeEntryDescriptor(DirListing* listing) {
+  const int fd = listing->entryFd;
+  listing->entryFd = -1;
+  return fd;
 }

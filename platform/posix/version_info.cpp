@@ -40,7 +40,8 @@ VersionBlock* LoadVersionInfo(const FileEntry& entry, const std::string& path) {
   int fd = -1;
   if (entry.listing != nullptr) {
     if (!CurrentEntryIsRegularFile(entry.listing)) return nullptr;
-    fd = openat(ListingDescriptor(entry.listing), entry.name, kOpenFlags);
+    fd = TakeEntryDescriptor(entry.listing);
+    if (fd < 0) fd = openat(ListingDescriptor(entry.listing), entry.name, kOpenFlags);
   } else {
     fd = open(path.c_str(), kOpenFlags);
   }

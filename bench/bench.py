@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""Times lumo against find on a synthetic tree; run through bench/run.sh.
+
+Prints one figure per line: wall times (median of the runs, each pair of commands run
+alternately), their ratios, system calls per entry (strace -c) and peak memory
+(/usr/bin/time -v).
+"""
+
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+FIND_PRINTF = "%p\t%TY/%Tm/%Td %TH:%TM:%TS\t%s\n"
+STAT_CALLS = ("stat", "lstat", "fstat", "newfstatat", "fstatat64", "statx")
+READ_CALLS = ("read", "pread64", "readv", "preadv", "preadv2")
+
+
+def out(name, value):
+    print(f"{name}: {value}", flush=True)
+
+
+def load():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def make_tree(command, path):
+    """Runs the tree writer `command` for `path` unless a finished tree is there."""
+    stamp = path + ".stamp"
+    if os.path.exists(stamp):
+        with open(stamp) as f:
+            line = f.read().strip()
+    else:
+        shutil.rmtree(path, ignore_errors=True)
+        line = subprocess.run(command, check=True, stdout=subprocess.PIPE,
+                              text=True).stdout.strip()
+        with open(stamp, "w") as f:
+            f.write(line + "\n")
+    fields = line.split()
+    return {fields[i]: int(fields[i + 1]) for i in range(0, len(fields), 2)}
+
+
+def wall(argv, stdout=subprocess.DEVNULL):
+    start = time.perf_counter()
+    subprocess.run(argv, stdout=stdout, stderr=subprocess.DEVNULL, check=False)
+    return time.perf_counter() - start
+
+
+def alternate(commands, runs):
+    """Runs each command once per round, in turn; returns the median wall time of each."""
+    times = [[] for _ in commands]
+    for _ in range(runs):
+        for i, argv in enumerate(commands):
+            times[i].append(wall(argv))
+    return [statistics.median(t) for t in times]
+
+
+def seconds(value):
+    return f"{value:.4f} s"
+
+
+def ratio(name, numerator, denominator, target=None):
+    text = f"{numerator / denominator:.3f}"
+    if target is not None:
+        verdict = "met" if numerator / denominator <= target else "MISSED"
+        text += f" (target <= {target}, {verdict})"
+    out(name, text)
+
+
+def strace_counts(argv, workdir):
+    """System calls of one run, by name, from strace -c -f."""
+    log = os.path.join(workdir, "strace.txt")
+    subprocess.run(["strace", "-c", "-f", "-o", log] + argv, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    counts = {}
+    with open(log) as f:
+        for line in f:
+            fields = line.split()
+            # % time, seconds, usecs/call, calls, [errors,] syscall
+            if len(fields) >= 5 and re.fullmatch(r"[0-9.]+", fields[0]) and fields[-1] != "total":
+                counts[fields[-1]] = int(fields[3])
+    return counts
+
+
+def max_rss_kib(argv, workdir):
+    log = os.path.join(workdir, "time.txt")
+    subprocess.run(["/usr/bin/time", "-v", "-o", log] + argv, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    with open(log) as f:
+        for line in f:
+            if "Maximum resident set size" in line:
+                return int(line.rsplit(":", 1)[1])
+    return -1
+
+
+def count_lines(argv, prefix=b""):
+    """Lines of a command's output, or only those that begin with `prefix`."""
+    result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False)
+    return sum(1 for line in result.stdout.split(b"\n") if line and line.startswith(prefix))
+
+
+def report_syscalls(name, counts, entries, directories, matched, images):
+    total = sum(counts.values())
+    stats = sum(counts.get(c, 0) for c in STAT_CALLS)
+    reads = sum(counts.get(c, 0) for c in READ_CALLS)
+    out(f"{name}.calls_per_entry", f"{total / entries:.3f} ({total} calls, {entries} entries)")
+    out(f"{name}.stat_calls", f"{stats} ({directories} directories, {matched} matches)")
+    out(f"{name}.stat_calls_beyond_one_per_directory_and_match",
+        f"{stats - directories - matched}")
+    out(f"{name}.opens", f"{counts.get('openat', 0) + counts.get('open', 0)}")
+    out(f"{name}.reads", f"{reads} ({images} PE images among the matches)")
+    out(f"{name}.getdents64", f"{counts.get('getdents64', 0)}")
+    out(f"{name}.writes", f"{counts.get('write', 0)}")
+    busiest = sorted(counts.items(), key=lambda item: -item[1])
+    out(f"{name}.by_call", " ".join(f"{k}={v}" for k, v in busiest))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--lumo", required=True, help="the lumo binary to time")
+    parser.add_argument("--generator", required=True, help="the make_bench_tree binary")
+    parser.add_argument("--quick", action="store_true",
+                        help="a tree a fifth of the size, 3 runs")
+    parser.add_argument("--runs", type=int, help="runs per command (default 7, quick 3)")
+    parser.add_argument("--keep", metavar="DIR",
+                        help="write the trees into DIR and keep them; reuse what is there")
+    args = parser.parse_args()
+
+    runs = args.runs or (3 if args.quick else 7)
+    full_percent, small_percent = (20, 2) if args.quick else (100, 10)
+    image_count = 500 if args.quick else 3000
+    workdir = args.keep or tempfile.mkdtemp(prefix="lumo-bench-")
+    os.makedirs(workdir, exist_ok=True)
+    lumo = os.path.abspath(args.lumo)
+    # Without TZ, glibc's localtime() looks at /etc/localtime on every call, which find does
+    # once per %T directive; naming the same zone in TZ times what each program itself costs.
+    if not os.environ.get("TZ"):
+        os.environ["TZ"] = ":/etc/localtime"
+    try:
+        out("machine", f"{os.cpu_count()} cores, load {load()}, TZ={os.environ['TZ']}")
+        out("lumo", lumo)
+        full = os.path.join(workdir, f"tree{full_percent}")
+        small = os.path.join(workdir, f"tree{small_percent}")
+        started = time.perf_counter()
+        images = os.path.join(workdir, f"images{image_count}")
+        tree = make_tree([args.generator, full, str(full_percent)], full)
+        small_tree = make_tree([args.generator, small, str(small_percent)], small)
+        image_tree = make_tree([args.generator, "--images", images, str(image_count)], images)
+        out("tree.generated_in", seconds(time.perf_counter() - started))
+        for label, t in ((f"tree.{full_percent}pct", tree),
+                         (f"tree.{small_percent}pct", small_tree), ("tree.images", image_tree)):
+            out(label, f"{t['entries']} entries, {t['directories']} directories, "
+                f"{t['files']} files, {t['images']} PE images, {t['bytes']} bytes")
+
+        # Warm the cache: names, inodes, and the parts of files lumo reads.
+        for _ in range(2):
+            for root in (full, small, images):
+                wall(["find", root, "-printf", FIND_PRINTF])
+                wall([lumo, "-S", root, "*"])
+
+        dlls = count_lines(["find", full, "-iname", "*.dll"])
+        dll_images = count_lines([lumo, "-SN", full, "*.dll"], full.encode())
+        out("selective.matches", f"{dlls} entries, {dll_images} of them with version strings")
+
+        # a. selective
+        lumo_sel, find_sel = alternate(
+            [[lumo, "-S", full, "*.dll"], ["find", full, "-iname", "*.dll"]], runs)
+        out("selective.lumo", seconds(lumo_sel))
+        out("selective.find", seconds(find_sel))
+        ratio("selective.ratio", lumo_sel, find_sel, 1.25)
+
+        # b. full
+        lumo_full, find_full = alternate(
+            [[lumo, "-S", full, "*"], ["find", full, "-printf", FIND_PRINTF]], runs)
+        out("full.lumo", seconds(lumo_full))
+        out("full.find", seconds(find_full))
+        ratio("full.ratio", lumo_full, find_full, 1.5)
+        out("full.lumo_per_entry", f"{lumo_full / tree['entries'] * 1e6:.2f} us")
+        out("full.find_per_entry", f"{find_full / tree['entries'] * 1e6:.2f} us")
+
+        # The cost of a PE image, everything but the program's start included, on a tree of
+        # images alone. These runs are short, so there are five times as many.
+        empty = os.path.join(workdir, "empty")
+        os.makedirs(empty, exist_ok=True)
+        lumo_images, lumo_none, lumo_start = alternate(
+            [[lumo, "-S", images, "*"], [lumo, "-S", images, "*.no-such-extension"],
+             [lumo, empty, "*"]], runs * 5)
+        out("image.lumo_all", seconds(lumo_images))
+        out("image.lumo_walk_only", seconds(lumo_none))
+        out("image.lumo_start_only", seconds(lumo_start))
+        per_image = (lumo_images - lumo_start) / image_tree["images"]
+        out("image.per_image", f"{per_image * 1e6:.2f} us (target <= 19 us: 1/100 of 1.9 ms)")
+
+        # c. scale
+        lumo_small, lumo_large = alternate([[lumo, "-S", small, "*"], [lumo, "-S", full, "*"]],
+                                           runs)
+        out(f"scale.lumo_{small_percent}pct", seconds(lumo_small))
+        out(f"scale.lumo_{full_percent}pct", seconds(lumo_large))
+        ratio("scale.ratio", lumo_large, lumo_small, 11)
+
+        # System calls, on the smaller tree.
+        small_dirs = small_tree["directories"] + 1  # the root is walked too
+        small_dlls = count_lines(["find", small, "-iname", "*.dll"])
+        small_dll_images = count_lines([lumo, "-SN", small, "*.dll"], small.encode())
+        counts = strace_counts([lumo, "-S", small, "*.dll"], workdir)
+        report_syscalls("syscalls.selective", counts, small_tree["entries"], small_dirs,
+                        small_dlls, small_dll_images)
+        counts = strace_counts([lumo, "-S", small, "*"], workdir)
+        report_syscalls("syscalls.full", counts, small_tree["entries"], small_dirs,
+                        small_tree["entries"], small_tree["images"])
+        counts = strace_counts(["find", small, "-printf", FIND_PRINTF], workdir)
+        out("syscalls.find_full.calls_per_entry",
+            f"{sum(counts.values()) / small_tree['entries']:.3f}")
+
+        # Peak memory.
+        rss_large = max_rss_kib([lumo, "-S", full, "*"], workdir)
+        rss_small = max_rss_kib([lumo, "-S", small, "*"], workdir)
+        out(f"memory.max_rss_{full_percent}pct", f"{rss_large} KiB (target <= 16384 KiB)")
+        out(f"memory.max_rss_{small_percent}pct", f"{rss_small} KiB")
+        out("memory.growth", f"{rss_large - rss_small} KiB (target <= 2048 KiB)")
+        out("machine.load_at_end", load())
+    finally:
+        if not args.keep:
+            shutil.rmtree(workdir, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
