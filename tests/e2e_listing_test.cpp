@@ -86,6 +86,7 @@ TEST(Listing, RecursesInPreOrderIntoDirectoriesWhoseNamesDoNotMatch) {
 }
 
 TEST(Listing, LinksAreShownAsTheirTargetsAndNeverDescended) {
+  if (TargetIsWin32()) GTEST_SKIP() << "Wine shows links to directories as directories";
   TempTree tree;
   tree.Dir("real");
   tree.File("real/f", "four", kTime);
@@ -107,6 +108,7 @@ TEST(Listing, LinksAreShownAsTheirTargetsAndNeverDescended) {
 }
 
 TEST(Listing, SpecialFilesAreListedWithoutBeingOpened) {
+  if (TargetIsWin32()) GTEST_SKIP() << "FIFOs are the POSIX build's";
   TempTree tree;
   tree.Fifo("pipe.dll", kTime);
   tree.Sparse("huge.dll", (uint64_t{1} << 31) + 5, kTime);
@@ -172,6 +174,7 @@ TEST(Driver, ExitStatusTellsWhetherTheDirectoryCouldBeListed) {
 }
 
 TEST(Driver, AKeptDirectoryArgumentIsPrintedAsTyped) {
+  if (TargetIsWin32()) GTEST_SKIP() << "\"/\" is not the Win32 build's separator";
   TempTree tree;
   tree.Dir("Sub");
   tree.File("Sub/f", "", kTime);
@@ -190,10 +193,11 @@ TEST(Driver, TotalsCountMatchesAndDivideTowardZero) {
 TEST(Driver, FailedOutputIsExitStatusOne) {
   TempTree tree;
   tree.File("a", "", kTime);
-  const std::string lumo = LUMO_BINARY;
-  const std::string full = lumo + " " + tree.root() + " '*' > /dev/full";
+  const std::string lumo = TargetCommand();
+  const std::string root = "'" + TargetPath(tree.root()) + "'";
+  const std::string full = lumo + " " + root + " '*' > /dev/full";
   EXPECT_EQ(WEXITSTATUS(system(full.c_str())), 1);
-  const std::string closed = lumo + " " + tree.root() + " nothing >&-";
+  const std::string closed = lumo + " " + root + " nothing >&-";
   EXPECT_EQ(WEXITSTATUS(system(closed.c_str())), 1);
   const std::string usage = lumo + " >&-";
   EXPECT_EQ(WEXITSTATUS(system(usage.c_str())), 1);

@@ -10,3 +10,7 @@ bool TargetIsWin32();
 // A path of this machine as the target takes it on its command line: the same path for the
 // POSIX build, its drive form ("Z:\tmp\...") for the Win32 build.
 std::string TargetPath(const std::string& hostPath);
+
+// A shell command that runs the target, for tests that need the shell's redirections: the
+// arguments, quoted for the shell, follow it.
+std::string TargetCommand();

@@ -1,0 +1,3 @@
+#include "platform/path_separator.h"
+
+const char kPathSeparator = '\\';

@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""Runs the POSIX build and the Win32 build (under Wine) over the same directories and compares
+every file's line and version strings.
+
+    compare_builds.py --posix build/lumo --win32 build-win32/lumo.exe DIR...
+
+Each build lists DIR with "-S -0 DIR *" in UTC. The Win32 output is taken back to the POSIX
+form: CR LF line ends (a bare LF is a difference), code page 932 to UTF-8, "Z:\\" to "/" and "\\"
+to "/" in paths. The POSIX build's strings are compared as code page 932 can hold them, since
+the Win32 build writes them in it. Exits 1 on any difference, 2 when a build cannot be run.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+LABELS = ("CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+          "OriginalFilename", "ProductName", "ProductVersion")
+HEAD = re.compile(r"^(.*)\t(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)\t(-?\d+)$")
+LOCALE = "ja_JP.UTF-8"  # Wine's ANSI code page is then 932
+
+
+class Wine:
+    """One prefix and one running server for all the Win32 runs."""
+
+    def __init__(self, exe, prefix):
+        self.exe = exe
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith(("WINE", "LC_", "LANG"))}
+        self.env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                        LC_ALL=LOCALE)
+        # Wine reads host names in the locale's charset, which it has only if the locale exists.
+        probe = subprocess.run(["locale", "charmap"], env=dict(self.env, LC_ALL=LOCALE),
+                               capture_output=True, text=True)
+        if probe.stdout.strip() != "UTF-8":
+            path = os.path.join(prefix, "locale")
+            if not os.path.exists(os.path.join(path, LOCALE, "LC_CTYPE")):
+                os.makedirs(path, exist_ok=True)
+                subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8",
+                                os.path.join(path, LOCALE)], capture_output=True)
+            self.env["LOCPATH"] = path
+        if not os.path.exists(os.path.join(prefix, "system.reg")):
+            self.tool(["wineboot", "-i"], check=True)
+            self.tool(["wineserver", "-w"])
+        self.started = self.tool(["wineserver", "-p60"]) == 0
+        # The first program of a session starts Wine's services, which inherit its output and
+        # hold it open: they start here, on /dev/null, rather than on a pipe read to its end.
+        self.tool(["wine", exe])
+
+    def tool(self, args, check=False):
+        return subprocess.run(args, env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, check=check).returncode
+
+    def run(self, args):
+        return subprocess.run(["wine", self.exe] + args, env=dict(self.env, TZ="UTC"),
+                              stdin=subprocess.DEVNULL, capture_output=True)
+
+    def stop(self):
+        if self.started:
+            self.tool(["wineserver", "-k"])
+
+
+def parse(lines):
+    """path -> [date, size, [field lines]] from lines in the POSIX form, in listing order."""
+    records = {}
+    current = None
+    for line in lines:
+        if line.startswith(tuple(label + ": " for label in LABELS)) and current is not None:
+            current[2].append(line)
+            continue
+        if line == "" and current is not None:
+            current = None
+            continue
+        match = HEAD.match(line)
+        if match is None:
+            records.setdefault("<unparsed>", [None, None, []])[2].append(line)
+            continue
+        current = [match.group(2), match.group(3), []]
+        records[match.group(1)] = current
+    return records
+
+
+def as_code_page_932(text):
+    return text.encode("cp932", errors="replace").decode("cp932")
+
+
+def posix_lines(lumo, directory):
+    env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
+    done = subprocess.run([lumo, "-S", "-0", directory, "*"], env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True)
+    if done.returncode != 0 or done.stderr:
+        sys.exit(f"{lumo}: exit status {done.returncode} {done.stderr[:200]!r}")
+    text = done.stdout.decode("utf-8", errors="replace")
+    return [as_code_page_932(line) for line in text.split("\n")[:-1]], 0
+
+
+def win32_lines(wine, directory):
+    target = "Z:" + directory.replace("/", "\\")
+    done = wine.run(["-S", "-0", target, "*"])
+    if done.returncode != 0 or done.stderr:
+        sys.exit(f"{wine.exe}: exit status {done.returncode} {done.stderr[:200]!r}")
+    raw = done.stdout
+    bare = len(re.findall(rb"(?<!\r)\n", raw))
+    lines = []
+    for line in raw.decode("cp932", errors="replace").split("\n")[:-1]:
+        line = line[:-1] if line.endswith("\r") else line
+        match = HEAD.match(line)
+        if match is not None:
+            path = match.group(1)
+            path = "/" + path[3:] if path.startswith("Z:\\") else path
+            line = path.replace("\\", "/") + line[len(match.group(1)):]
+        lines.append(line)
+    return lines, bare
+
+
+def compare(posix, win32, directory, show):
+    posix_records = parse(posix)
+    win32_records = parse(win32)
+    differences = []
+    for path in sorted(set(posix_records) | set(win32_records)):
+        p = posix_records.get(path)
+        w = win32_records.get(path)
+        if p is None or w is None:
+            differences.append(f"{path}: only the {'Win32' if p is None else 'POSIX'} build lists it")
+        elif p != w:
+            detail = []
+            if p[:2] != w[:2]:
+                detail.append(f"    line: POSIX {p[0]} {p[1]}, Win32 {w[0]} {w[1]}")
+            for line in p[2]:
+                if line not in w[2]:
+                    detail.append(f"    POSIX only: {line}")
+            for line in w[2]:
+                if line not in p[2]:
+                    detail.append(f"    Win32 only: {line}")
+            if p[2] != w[2] and not detail:
+                detail.append("    the fields come in another order")
+            differences.append(f"{path}:\n" + "\n".join(detail))
+    versioned = sum(1 for path, record in posix_records.items()
+                    if record[2] or (path in win32_records and win32_records[path][2]))
+    files = len(set(posix_records) | set(win32_records))
+    print(f"{directory}: {files} files, {versioned} with version strings, "
+          f"{len(differences)} differences")
+    for difference in differences[:show]:
+        print("  " + difference)
+    if len(differences) > show:
+        print(f"  ... and {len(differences) - show} more")
+    return files, versioned, len(differences)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--posix", required=True, help="the POSIX build's lumo")
+    parser.add_argument("--win32", required=True, help="the Win32 build's lumo.exe")
+    parser.add_argument("--prefix", help="the Wine prefix; default: wineprefix beside lumo.exe")
+    parser.add_argument("--show", type=int, default=20, help="differences shown per directory")
+    parser.add_argument("directories", nargs="+")
+    args = parser.parse_args()
+    exe = os.path.abspath(args.win32)
+    wine = Wine(exe, os.path.abspath(args.prefix or os.path.join(os.path.dirname(exe),
+                                                                 "wineprefix")))
+    totals = [0, 0, 0]
+    try:
+        for directory in args.directories:
+            directory = os.path.abspath(directory)
+            if not os.path.isdir(directory):
+                sys.exit(f"{directory}: not a directory")
+            posix, _ = posix_lines(os.path.abspath(args.posix), directory)
+            win32, bare = win32_lines(wine, directory)
+            counts = compare(posix, win32, directory, args.show)
+            if bare:
+                print(f"  {bare} lines of the Win32 output end in a bare LF")
+            totals = [t + c for t, c in zip(totals, counts)]
+            totals[2] += bare
+    finally:
+        wine.stop()
+    print(f"all: {totals[0]} files, {totals[1]} with version strings, {totals[2]} differences")
+    return 1 if totals[2] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
