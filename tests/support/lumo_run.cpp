@@ -1,13 +1,18 @@
 #include "support/lumo_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "support/wine.h"
 
 extern char** environ;
 
@@ -19,13 +24,17 @@ std::vector<std::string> ChildEnvironment(const LumoRun& run) {
   std::vector<std::string> env;
   for (char** var = environ; *var != nullptr; ++var) {
     if (strncmp(*var, "TZ=", 3) == 0 || strncmp(*var, "LC_", 3) == 0 ||
-        strncmp(*var, "LANG=", 5) == 0) {
+        strncmp(*var, "LANG=", 5) == 0 || strncmp(*var, "WINE", 4) == 0) {
       continue;
     }
     env.push_back(*var);
   }
   env.push_back("TZ=" + run.tz);
-  env.push_back("LC_ALL=" + run.locale);
+  if (Win32Executable().empty()) {
+    env.push_back("LC_ALL=" + run.locale);
+  } else {
+    for (const std::string& var : WineVariables()) env.push_back(var);
+  }
   return env;
 }
 
@@ -50,9 +59,35 @@ void ReadBoth(int outFd, int errFd, LumoResult* result) {
   }
 }
 
+// posix_spawn cannot change the user, so the run as another user is forked by hand.
+int SpawnAsUser(const std::string& user, const LumoRun& run, char** argv, char** envp, int outFd,
+                int errFd, pid_t* pid) {
+  const passwd* entry = getpwnam(user.c_str());
+  if (entry == nullptr) return ENOENT;
+  const uid_t uid = entry->pw_uid;
+  const gid_t gid = entry->pw_gid;
+  *pid = fork();
+  if (*pid < 0) return errno;
+  if (*pid > 0) return 0;
+  const int input = open("/dev/null", O_RDONLY);
+  if (input < 0 || dup2(input, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0 ||
+      (!run.cwd.empty() && chdir(run.cwd.c_str()) != 0) || setgroups(0, nullptr) != 0 ||
+      setgid(gid) != 0 || setuid(uid) != 0) {
+    _exit(127);
+  }
+  if (input > 2) close(input);
+  execve(argv[0], argv, envp);
+  _exit(127);
+}
+
 }  // namespace
 
 LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
+  return RunLumoAs("", args, run);
+}
+
+LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& args,
+                     const LumoRun& run) {
   LumoResult result;
   int outPipe[2];
   int errPipe[2];
@@ -65,7 +100,10 @@ LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   if (!run.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, run.cwd.c_str());
 
+  const bool win32 = !Win32Executable().empty();
+  if (win32) StartWine();
   std::vector<std::string> argStrings{LUMO_BINARY};
+  if (win32) argStrings = {"wine", Win32Executable()};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argStrings) argv.push_back(arg.data());
@@ -76,7 +114,10 @@ LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
   envp.push_back(nullptr);
 
   pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, LUMO_BINARY, &actions, nullptr, argv.data(), envp.data());
+  const int spawned =
+      !user.empty() && geteuid() == 0 && !win32
+          ? SpawnAsUser(user, run, argv.data(), envp.data(), outPipe[1], errPipe[1], &pid)
+          : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
@@ -90,5 +131,7 @@ LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
   while (waitpid(pid, &status, 0) < 0) {
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.raw = result.out;
+  if (win32) result.out = PosixForm(result.raw);
   return result;
 }

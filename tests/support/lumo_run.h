@@ -11,7 +11,11 @@ struct LumoRun {
 };
 
 struct LumoResult {
-  std::string out;  // standard output, byte for byte
+  // Standard output in the POSIX build's form. The Win32 build's output is given back with
+  // CR LF as "\n" (a bare LF shows as "<LF>\n"), Shift_JIS as UTF-8, "Z:\" as "/" and "\" as
+  // "/".
+  std::string out;
+  std::string raw;  // standard output, byte for byte as the target wrote it
   std::string err;  // standard error (lumo never writes there)
   int status = -1;  // exit status, or -1 when it did not exit normally
 };
@@ -28,5 +32,10 @@ inline LumoRun InDirectory(const std::string& cwd) {
   return run;
 }
 
-// Runs lumo with `args` (argument 0 is supplied), with no standard input.
+// Runs lumo with `args` (argument 0 is supplied), with no standard input. The Win32 build runs
+// under Wine in the Japanese ANSI code page (932) whatever the locale asked for.
 LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run = {});
+
+// RunLumo as `user` (e.g. "nobody") when the test runs as root; as the test's own user otherwise.
+LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& args,
+                     const LumoRun& run = {});

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -65,6 +68,42 @@ void TempTree::Fifo(const std::string& relative, int64_t mtime) {
   const std::string path = Path(relative);
   ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << path;
   SetTimes(path, mtime, 0);
+}
+
+void TempTree::Socket(const std::string& relative, int64_t mtime) {
+  const std::string path = Path(relative);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path) << path;
+  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  const int bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  close(fd);
+  ASSERT_EQ(bound, 0) << path;
+  SetTimes(path, mtime, 0);
+}
+
+void TempTree::Nest(const std::string& relative, const std::string& name, int depth,
+                    const std::string& leaf, const std::string& contents, int64_t mtime) {
+  const timespec times[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
+  int fd = open(Path(relative).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << relative;
+  for (int level = 0; level < depth; ++level) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0) << level;
+    const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    futimens(fd, times);
+    close(fd);
+    ASSERT_GE(child, 0) << level;
+    fd = child;
+  }
+  const int file = openat(fd, leaf.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(file, 0) << leaf;
+  ASSERT_EQ(write(file, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
+  futimens(file, times);
+  close(file);
+  futimens(fd, times);
+  close(fd);
 }
 
 void TempTree::Sparse(const std::string& relative, uint64_t size, int64_t mtime) {

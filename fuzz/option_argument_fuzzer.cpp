@@ -1,0 +1,23 @@
+// Option arguments: "-" followed by the input, applied to fresh settings.
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "cli/options.h"
+#include "cli/run_settings.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string argument = "-" + std::string(reinterpret_cast<const char*>(data), size);
+  gSettings = RunSettings{};
+  ParseOptionArgument(argument.c_str());
+  if (gSettings.labelMode < 0 || gSettings.labelMode > 2) abort();
+  gSettings = RunSettings{};
+  return 0;
+}

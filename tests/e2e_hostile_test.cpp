@@ -1,0 +1,227 @@
+// Hostile trees: special files, link loops, paths past PATH_MAX, deep trees, raw names,
+// unreadable entries, and files that change under the walk. The POSIX build's rules: links are
+// shown as their targets (as themselves when those cannot be reached) and never descended;
+// special files are listed and never opened.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "fixtures/pe_image_writer.h"
+#include "platform/dir_listing.h"
+#include "platform/version_info.h"
+#include "support/lumo_run.h"
+#include "support/target.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+constexpr int64_t kTime = 1700000000;  // 2023/11/14 22:13:20 UTC
+
+std::string Line(const std::string& path, int64_t size) {
+  return path + "\t2023/11/14 22:13:20\t" + std::to_string(size) + "\n";
+}
+
+// An image whose only version string is CompanyName, and what lumo prints of it.
+std::string Versioned(const char16_t* company) {
+  return AsString(SimpleVersionedImage({{u"CompanyName", company}}));
+}
+std::string Strings(const std::string& company) {
+  return "CompanyName: " + company + "\n\n";
+}
+
+TEST(HostileTree, SocketsAndDevicesAreListedNotOpened) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  tree.Socket("sock.dll", kTime);
+  std::string expected;
+  if (geteuid() == 0) {
+    // /dev/zero: were it read, it would never end.
+    ASSERT_EQ(mknod(tree.Path("dev.dll").c_str(), S_IFCHR | 0644, makedev(1, 5)), 0);
+    tree.SetMtime("dev.dll", kTime);
+    expected += Line(tree.Path("dev.dll"), 0);
+  }
+  expected += Line(tree.Path("sock.dll"), 0);
+  const LumoResult result = RunLumo({tree.root(), "*.dll"});
+  EXPECT_EQ(result.out, expected);
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(HostileTree, LinkLoopsAndLinksUpAreListedNotFollowed) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  tree.Symlink("a", "b");
+  tree.Symlink("b", "a");
+  tree.Dir("sub");
+  tree.Symlink("sub/up", "..");
+  for (const char* entry : {"a", "b", "sub", ""}) tree.SetMtime(entry, kTime);
+  // The loop cannot be followed, so each link shows itself: the size of the name it holds.
+  const LumoResult result = RunLumo({"-S", tree.root(), "*"});
+  EXPECT_EQ(result.out, Line(tree.Path("a"), 1) + Line(tree.Path("b"), 1) +
+                            Line(tree.Path("sub"), 0) + Line(tree.Path("sub/up"), 0));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(HostileTree, PathLongerThan8000BytesIsReportedWhole) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  const std::string name(250, 'n');
+  const std::string image = Versioned(u"Deep");
+  tree.Nest("", name, 32, "deep.dll", image, kTime);
+  std::string path = tree.root();
+  for (int level = 0; level < 32; ++level) path += "/" + name;
+  path += "/deep.dll";
+  ASSERT_GT(path.size(), 8000u);
+  const LumoResult result = RunLumo({"-S", tree.root(), "*.dll"});
+  EXPECT_EQ(result.out, Line(path, image.size()) + Strings("Deep"));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(HostileTree, TreeTwoThousandLevelsDeepIsWalkedWhole) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  // The walk holds a descriptor per level, up to the hard limit.
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max < 2100) GTEST_SKIP() << "descriptor limit " << limit.rlim_max;
+  TempTree tree;
+  tree.Nest("", "d", 2000, "f", "", kTime);
+  std::string expected;
+  std::string path = tree.root();
+  for (int level = 0; level < 2000; ++level) {
+    path += "/d";
+    expected += Line(path, 0);
+  }
+  expected += Line(path + "/f", 0);
+  const LumoResult result = RunLumo({"-S", tree.root(), "*"});
+  EXPECT_TRUE(result.out == expected) << result.out.size() << " bytes, not " << expected.size();
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(HostileTree, NamesArePrintedAsStored) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  const char* names[] = {"bad\xc3(", "caf\xc3\xa9", "new\nline", "tab\there", "\x80\xff"};
+  std::string all;
+  for (const char* name : names) {
+    tree.File(name, "", kTime);
+    all += Line(tree.Path(name), 0);
+  }
+  LumoResult result = RunLumo({tree.root(), "*"});
+  EXPECT_EQ(result.out, all);
+  EXPECT_EQ(result.status, 0);
+  // Bytes from 0x80 up match only themselves.
+  result = RunLumo({tree.root(), "*\xc3*"});
+  EXPECT_EQ(result.out, Line(tree.Path(names[0]), 0) + Line(tree.Path(names[1]), 0));
+}
+
+TEST(HostileTree, UnreadableEntriesAreListedButNotRead) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  // Root reads anything: lumo runs as a user that the modes below keep out, who must be able
+  // to reach the tree.
+  ASSERT_EQ(chmod(tree.root().c_str(), 0755), 0);
+  tree.Dir("locked");
+  tree.File("locked/inner.dll", "", kTime);
+  const std::string image = Versioned(u"Secret");
+  tree.File("secret.dll", image, kTime);
+  tree.SetMtime("locked", kTime);
+  ASSERT_EQ(chmod(tree.Path("locked").c_str(), 0), 0);
+  ASSERT_EQ(chmod(tree.Path("secret.dll").c_str(), 0), 0);
+  const LumoResult result = RunLumoAs("nobody", {"-S", tree.root(), "*"});
+  if (result.status == 127 && result.out.empty()) GTEST_SKIP() << "lumo cannot run as nobody";
+  EXPECT_EQ(result.out, Line(tree.Path("locked"), 0) + Line(tree.Path("secret.dll"), image.size()));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST(HostileTree, FilesTooSmallTooLargeOrDamagedAreListedPlainly) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  tree.File("empty.dll", "", kTime);
+  tree.File("mz.dll", "MZ", kTime);
+  VersionNode root = VersionTree({});
+  root.length = 0;
+  PeImageSpec damaged;
+  damaged.resources = {{16, 1, 0x0409, WriteVersionNode(root)}};
+  const std::string corrupt = AsString(BuildPeImage(damaged));
+  tree.File("corrupt.dll", corrupt, kTime);
+  // 5 GiB, sparse, with an image at its start: shown by the low 32 bits of its size.
+  tree.File("huge.dll", Versioned(u"Huge"), kTime);
+  ASSERT_EQ(truncate(tree.Path("huge.dll").c_str(), int64_t{5} << 30), 0);
+  tree.SetMtime("huge.dll", kTime);
+  const LumoResult result = RunLumo({tree.root(), "*.dll"});
+  EXPECT_EQ(result.out, Line(tree.Path("corrupt.dll"), corrupt.size()) +
+                            Line(tree.Path("empty.dll"), 0) + Line(tree.Path("huge.dll"), 1 << 30) +
+                            Strings("Huge") + Line(tree.Path("mz.dll"), 2));
+  EXPECT_EQ(result.status, 0);
+}
+
+// The listing and the report of one entry, in process, with the file changed in between.
+struct ChangeCase {
+  const char* name;
+  bool beforeDetails;  // changed before ReadEntryDetails, else after it
+  std::function<void(const std::string& path)> change;
+  int32_t writeTime;
+  uint32_t size;
+  bool versioned;
+};
+
+TEST(HostileTree, EntryChangedBetweenListingAndReportIsHandled) {
+  const std::string image = Versioned(u"Race");
+  const uint32_t full = static_cast<uint32_t>(image.size());
+  // Each change keeps the write time, so that only what the listing saw can differ.
+  const auto keepTime = [](const std::string& path) {
+    const timespec times[2] = {{kTime, 0}, {kTime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  const auto remove = [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); };
+  const auto cut = [&](const std::string& path) {
+    ASSERT_EQ(truncate(path.c_str(), 100), 0);
+    keepTime(path);
+  };
+  const auto fifo = [&](const std::string& path) {
+    remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    keepTime(path);
+  };
+  const auto directory = [&](const std::string& path) {
+    remove(path);
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    keepTime(path);
+  };
+  const ChangeCase cases[] = {
+      {"unchanged", true, [](const std::string&) {}, kTime, full, true},
+      {"deleted before its details", true, remove, -1, 0, false},
+      {"truncated before its details", true, cut, kTime, 100, false},
+      {"truncated after its details", false, cut, kTime, full, false},
+      {"replaced by a FIFO before its details", true, fifo, kTime, 0, false},
+      {"replaced by a directory before its details", true, directory, kTime, 0, false},
+  };
+  for (const ChangeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempTree tree;
+    tree.File("x.dll", image, kTime);
+    DirListing* listing = OpenListing(tree.root() + "/", nullptr);
+    ASSERT_NE(listing, nullptr);
+    FileEntry entry;
+    while (ReadListingEntry(listing, &entry) && strcmp(entry.name, "x.dll") != 0) {
+    }
+    ASSERT_STREQ(entry.name, "x.dll");
+    if (c.beforeDetails) c.change(tree.Path("x.dll"));
+    ReadEntryDetails(listing, &entry);
+    if (!c.beforeDetails) c.change(tree.Path("x.dll"));
+    VersionBlock* block = LoadVersionInfo(entry, tree.Path("x.dll"));
+    EXPECT_EQ(entry.writeTime, c.writeTime);
+    EXPECT_EQ(entry.size, c.size);
+    EXPECT_EQ(block != nullptr, c.versioned);
+    FreeVersionInfo(block);
+    CloseListing(listing);
+  }
+}
+
+}  // namespace
