@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/counted_read.h"
 #include "fixtures/pe_image_writer.h"
 #include "platform/posix/byte_view.h"
 #include "platform/posix/pe_image.h"
@@ -13,31 +14,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct CountingFile {
-  ByteView bytes;
-  int reads = 0;
-};
-
-size_t CountingRead(void* context, uint64_t offset, uint8_t* out, size_t size) {
-  auto* file = static_cast<CountingFile*>(context);
-  ++file->reads;
-  return ReadFromMemory(&file->bytes, offset, out, size);
-}
-
-struct ReadResult {
-  ResourceStatus status;
-  Bytes resource;
-  int reads;
-};
-
-ReadResult Read(const Bytes& image) {
-  CountingFile file{{image.data(), image.size()}};
-  const FileSource source{&file, CountingRead};
-  ImageBuffers buffers;
-  ReadResult result{};
-  result.status = ReadVersionResource(source, &buffers, &result.resource);
-  result.reads = file.reads;
-  return result;
+CountedRead Read(const Bytes& image) {
+  return ReadCounted(image);
 }
 
 // A version resource told apart from others by its Translation value.
@@ -86,7 +64,7 @@ TEST(PeImageTest, FindsTheVersionResourceWithinItsReadBudget) {
   };
   for (const FoundCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const ReadResult result = Read(BuildPeImage(c.spec));
+    const CountedRead result = Read(BuildPeImage(c.spec));
     EXPECT_EQ(result.status, ResourceStatus::kFound);
     EXPECT_EQ(result.resource, Version(c.language));
     EXPECT_EQ(result.reads, c.reads);
@@ -110,7 +88,7 @@ TEST(PeImageTest, OtherFilesHaveNoVersionResource) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const ReadResult result = Read(c.file);
+    const CountedRead result = Read(c.file);
     EXPECT_EQ(result.status, ResourceStatus::kAbsent);
     EXPECT_TRUE(result.resource.empty());
     EXPECT_LE(result.reads, 1);
@@ -198,7 +176,7 @@ TEST(PeImageTest, DamagedImagesAreRefused) {
     Bytes image = BuildPeImage(spec, &layout);
     ASSERT_EQ(layout.data[0] - layout.rsrc, 0x98u);
     c.damage(&image, layout);
-    const ReadResult result = Read(image);
+    const CountedRead result = Read(image);
     EXPECT_EQ(result.status, c.expected);
     EXPECT_LE(result.reads, 3);
     if (c.expected == ResourceStatus::kFound) {
@@ -216,7 +194,7 @@ TEST(PeImageTest, TruncatedImagesYieldTheResourceOnlyWhenItIsWhole) {
     const size_t end = layout.data[1] + Version(0x0409).size();
     for (size_t size = 0; size <= image.size(); ++size) {
       SCOPED_TRACE(size);
-      const ReadResult result = Read(Truncated(image, size));
+      const CountedRead result = Read(Truncated(image, size));
       ASSERT_EQ(result.status == ResourceStatus::kFound, size >= end);
       ASSERT_LE(result.reads, 3);
     }

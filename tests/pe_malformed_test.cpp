@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/counted_read.h"
 #include "fixtures/pe_image_writer.h"
 #include "platform/posix/byte_view.h"
 #include "platform/posix/output_charset.h"
@@ -16,31 +17,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct CountingFile {
-  ByteView bytes;
-  int reads = 0;
-};
-
-size_t CountingRead(void* context, uint64_t offset, uint8_t* out, size_t size) {
-  auto* file = static_cast<CountingFile*>(context);
-  ++file->reads;
-  return ReadFromMemory(&file->bytes, offset, out, size);
-}
-
-struct ReadResult {
-  ResourceStatus status;
-  Bytes resource;
-  int reads;
-};
-
-ReadResult Read(const Bytes& image) {
-  CountingFile file{{image.data(), image.size()}};
-  const FileSource source{&file, CountingRead};
-  ImageBuffers buffers;
-  ReadResult result{};
-  result.status = ReadVersionResource(source, &buffers, &result.resource);
-  result.reads = file.reads;
-  return result;
+CountedRead Read(const Bytes& image) {
+  return ReadCounted(image);
 }
 
 VersionInfoSpec Sample() {
@@ -143,7 +121,7 @@ TEST(PeMalformedTest, HostileHeadersAndDirectories) {
     PeLayout layout;
     Bytes image = BuildPeImage(spec, &layout);
     c.damage(&image, layout);
-    const ReadResult result = Read(image);
+    const CountedRead result = Read(image);
     EXPECT_EQ(result.status, c.expected);
     EXPECT_LE(result.reads, 3);
     EXPECT_EQ(result.resource, c.expected == ResourceStatus::kFound ? version : Bytes());

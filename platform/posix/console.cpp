@@ -2,8 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -54,25 +52,6 @@ void WriteOutput(const char* bytes, size_t length) {
   memcpy(gBuffer + gUsed, bytes, length);
   gUsed += length;
   if (Interactive() && memchr(bytes, '\n', length) != nullptr) Drain();
-}
-
-void WriteFormatted(const char* format, ...) {
-  char line[512];
-  va_list args;
-  va_start(args, format);
-  const int length = vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  if (length < 0) return;
-  if (static_cast<size_t>(length) < sizeof line) {
-    WriteOutput(line, static_cast<size_t>(length));
-    return;
-  }
-  char* big = new char[static_cast<size_t>(length) + 1];
-  va_start(args, format);
-  vsnprintf(big, static_cast<size_t>(length) + 1, format, args);
-  va_end(args);
-  WriteOutput(big, static_cast<size_t>(length));
-  delete[] big;
 }
 
 bool OutputFailed() {

@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/calendar.h"
 #include "platform/posix/posix_listing.h"
+#include "platform/write_time.h"
 
 struct DirListing {
   int fd = -1;
@@ -132,19 +132,6 @@ void CloseEntryDescriptor(DirListing* listing) {
   listing->entryFd = -1;
 }
 
-// The write time of an entry: its instant, or -1 when it lies outside the 32-bit count or
-// outside the local calendar years 1970 to 2038.
-int32_t WriteTimeOf(const struct stat& status) {
-  const int64_t seconds = status.st_mtim.tv_sec;
-  if (seconds < INT32_MIN || seconds > INT32_MAX) return -1;
-  // Only an instant within a day of the epoch can fall in another local year than 1970-2038.
-  if (seconds < 2 * 86400) {
-    std::tm local;
-    if (!ToLocalCalendar(seconds, &local) || local.tm_year < 70) return -1;
-  }
-  return static_cast<int32_t>(seconds);
-}
-
 }  // namespace
 
 DirListing* OpenListing(const std::string& directory, DirListing* parent) {
@@ -224,7 +211,7 @@ void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
                           fstatat(listing->fd, name, &listing->status, AT_SYMLINK_NOFOLLOW) == 0;
   }
   if (!listing->haveStatus) return;
-  entry->writeTime = WriteTimeOf(listing->status);
+  entry->writeTime = WriteTimeFromInstant(listing->status.st_mtim.tv_sec);
   entry->size =
       S_ISDIR(listing->status.st_mode) ? 0 : static_cast<uint32_t>(listing->status.st_size);
 }

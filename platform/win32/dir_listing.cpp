@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
-#include <climits>
 #include <cstring>
 
-#include "platform/calendar.h"
 #include "platform/win32/file_time.h"
+#include "platform/write_time.h"
 
 struct DirListing {
   HANDLE find = INVALID_HANDLE_VALUE;
@@ -48,18 +47,10 @@ bool IsAncestor(const DirListing* ancestor, const DirListing& directory) {
   return false;
 }
 
-// The write time of an entry: its instant, or -1 when it has none, lies outside the 32-bit
-// count, or lies outside the local calendar years 1970 to 2038.
+// The write time of an entry, -1 when it has none.
 int32_t WriteTimeOf(const FILETIME& time) {
   if (time.dwLowDateTime == 0 && time.dwHighDateTime == 0) return -1;
-  const int64_t seconds = FileTimeToSeconds(time);
-  if (seconds < INT32_MIN || seconds > INT32_MAX) return -1;
-  // Only an instant within a day of the epoch can fall in another local year than 1970-2038.
-  if (seconds < 2 * 86400) {
-    std::tm local;
-    if (!ToLocalCalendar(seconds, &local) || local.tm_year < 70) return -1;
-  }
-  return static_cast<int32_t>(seconds);
+  return WriteTimeFromInstant(FileTimeToSeconds(time));
 }
 
 }  // namespace
