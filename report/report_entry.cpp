@@ -23,14 +23,6 @@ const char* FieldLabel(int field) {
 
 }  // namespace
 
-bool ReportEntry(const std::string& directory, const FileEntry& entry) {
-  std::string path;
-  path.reserve(directory.size() + 64);
-  path += directory;
-  path += entry.name;
-  return ReportFile(path, entry);
-}
-
 bool ReportFile(const std::string& path, const FileEntry& entry) {
   VersionBlock* block = LoadVersionInfo(entry, path);
   if (block == nullptr) {

@@ -6,12 +6,8 @@
 #include "platform/dir_listing.h"
 #include "platform/version_info.h"
 
-// Reports the entry `entry` of `directory` (a path that ends in the separator). Returns what
-// ReportFile returns.
-bool ReportEntry(const std::string& directory, const FileEntry& entry);
-
-// Reports the file at `path`. Returns true when it has version information, whether or not
-// anything was written for it.
+// Reports the entry at `path`: its directory as the walk reached it, then its name. Returns true
+// when it has version information, whether or not anything was written for it.
 bool ReportFile(const std::string& path, const FileEntry& entry);
 
 // Writes the line of one version string, if the block has it. Returns whether it did.
