@@ -5,6 +5,7 @@
 
 #include "cli/run_settings.h"
 #include "platform/calendar.h"
+#include "platform/civil_date.h"
 #include "platform/console.h"
 
 namespace {
@@ -27,20 +28,11 @@ int32_t ReadNumber(const char** cursor) {
   return value;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date; month 1..12.
-int64_t DayNumber(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
-}
-
 // Whether day `day` of month `month` (0: December before) of the year of `today` is today or later.
 bool NotBeforeToday(const std::tm& today, int32_t month, int32_t day) {
   const int64_t year = int64_t{today.tm_year} + 1900;
-  const int64_t first = month == 0 ? DayNumber(year - 1, 12, 1) : DayNumber(year, month, 1);
-  return first + day - 1 >= DayNumber(year, today.tm_mon + 1, today.tm_mday);
+  const int64_t first = month == 0 ? DaysFromCivil(year - 1, 12, 1) : DaysFromCivil(year, month, 1);
+  return first + day - 1 >= DaysFromCivil(year, today.tm_mon + 1, today.tm_mday);
 }
 
 bool SameDay(const std::tm& a, const std::tm& b) {

@@ -1,4 +1,5 @@
 #include "platform/calendar.h"
+#include "platform/civil_date.h"
 
 #include <windows.h>
 
@@ -46,15 +47,6 @@ bool ZoneOfYear(int year, TIME_ZONE_INFORMATION* zone) {
   }
   *zone = cached;
   return true;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date; month 1..12.
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
 }
 
 int64_t FloorDiv(int64_t a, int64_t b) {
