@@ -1,11 +1,11 @@
 #include "platform/calendar.h"
-#include "platform/civil_date.h"
 
 #include <windows.h>
 
 #include <cstdlib>
 #include <ctime>
 
+#include "platform/civil_date.h"
 #include "platform/win32/file_time.h"
 
 namespace {
