@@ -41,9 +41,9 @@ TEST(HostileTree, SocketsAndDevicesAreListedNotOpened) {
   TempTree tree;
   tree.Socket("sock.dll", kTime);
   std::string expected;
-  if (geteuid() == 0) {
-    // /dev/zero: were it read, it would never end.
-    ASSERT_EQ(mknod(tree.Path("dev.dll").c_str(), S_IFCHR | 0644, makedev(1, 5)), 0);
+  // /dev/zero: were it read, it would never end. Only root may make one, and only where the
+  // machine lets it.
+  if (geteuid() == 0 && mknod(tree.Path("dev.dll").c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0) {
     tree.SetMtime("dev.dll", kTime);
     expected += Line(tree.Path("dev.dll"), 0);
   }
