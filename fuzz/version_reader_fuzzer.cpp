@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/byte_view.h"
+#include "image/byte_view.h"
 #include "platform/posix/output_charset.h"
-#include "platform/posix/pe_image.h"
-#include "platform/posix/version_resource.h"
+#include "image/pe_image.h"
+#include "image/version_resource.h"
+#include "fixtures/memory_source.h"
 #include "report/version_field_table.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "fixtures/counted_read.h"
 #include "fixtures/pe_image_writer.h"
-#include "platform/posix/byte_view.h"
-#include "platform/posix/pe_image.h"
+#include "image/byte_view.h"
+#include "image/pe_image.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include "fixtures/counted_read.h"
 #include "fixtures/pe_image_writer.h"
-#include "platform/posix/byte_view.h"
+#include "image/byte_view.h"
 #include "platform/posix/output_charset.h"
-#include "platform/posix/pe_image.h"
-#include "platform/posix/version_resource.h"
+#include "image/pe_image.h"
+#include "image/version_resource.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "fixtures/pe_image_writer.h"
 #include "platform/posix/output_charset.h"
-#include "platform/posix/version_resource.h"
+#include "image/version_resource.h"
 #include "platform/version_info.h"
 #include "support/temp_tree.h"
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/posix/output_charset.h"
-#include "platform/posix/pe_image.h"
+#include "image/pe_image.h"
 #include "platform/posix/posix_listing.h"
-#include "platform/posix/version_resource.h"
+#include "image/version_resource.h"
 
 struct VersionBlock {
   std::vector<uint8_t> resource;

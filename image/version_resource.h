@@ -1,7 +1,7 @@
 // Queries over a raw VS_VERSIONINFO resource, matching paths as VerQueryValueA does.
 #pragma once
 
-#include "platform/posix/byte_view.h"
+#include "image/byte_view.h"
 
 enum class QueryStatus {
   kFound,

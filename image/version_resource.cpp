@@ -1,4 +1,4 @@
-#include "platform/posix/version_resource.h"
+#include "image/version_resource.h"
 
 #include <algorithm>
 #include <cstring>

@@ -41,6 +41,3 @@ struct ImageBuffers {
 // listed) and copies its bytes into `resource`.
 ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffers,
                                    std::vector<uint8_t>* resource);
-
-// A FileSource over bytes in memory; `context` must point at a ByteView.
-size_t ReadFromMemory(void* context, uint64_t offset, uint8_t* out, size_t size);

@@ -1,9 +1,9 @@
-#include "platform/posix/pe_image.h"
+#include "image/pe_image.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/posix/byte_view.h"
+#include "image/byte_view.h"
 
 namespace {
 
@@ -277,12 +277,4 @@ ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffe
     return ResourceStatus::kCorrupt;
   }
   return ResourceStatus::kFound;
-}
-
-size_t ReadFromMemory(void* context, uint64_t offset, uint8_t* out, size_t size) {
-  const ByteView& file = *static_cast<const ByteView*>(context);
-  if (offset >= file.size) return 0;
-  const size_t count = static_cast<size_t>(std::min<uint64_t>(size, file.size - offset));
-  std::memcpy(out, file.data + offset, count);
-  return count;
 }
