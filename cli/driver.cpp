@@ -3,10 +3,11 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/run_settings.h"
 #include "cli/totals.h"
 #include "cli/usage.h"
 #include "platform/current_directory.h"
+#include "report/report_entry.h"
+#include "settings/run_settings.h"
 #include "walk/fold.h"
 #include "walk/walk_directory.h"
 
@@ -33,6 +34,7 @@ int RunLumo(int argc, char** argv) {
   gSettings.pattern = argv[i];
   FoldToLower(&gSettings.pattern);
   AppendSeparator(&directory);
+  ChooseFieldLabels();
 
   const bool listed = WalkDirectory(directory);
   if (gSettings.verbose) PrintTotals();

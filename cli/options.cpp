@@ -1,9 +1,9 @@
 #include "cli/options.h"
 
-#include "cli/run_settings.h"
 #include "datefilter/date_filter.h"
 #include "platform/calendar.h"
 #include "platform/path_separator.h"
+#include "settings/run_settings.h"
 
 void ParseOptionArgument(const char* argument) {
   for (const char* letter = argument + 1; *letter != '\0'; ++letter) {
@@ -11,7 +11,7 @@ void ParseOptionArgument(const char* argument) {
       case '0':
       case '1':
       case '2':
-        gSettings.labelMode = *letter - '0';
+        gSettings.labelMode = static_cast<LabelMode>(*letter - '0');
         break;
       case 'D':
       case 'd':

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <ctime>
 
-#include "cli/run_settings.h"
 #include "platform/calendar.h"
 #include "platform/civil_date.h"
 #include "platform/console.h"
+#include "settings/run_settings.h"
 
 namespace {
 

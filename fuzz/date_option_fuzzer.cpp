@@ -4,8 +4,9 @@
 #include <ctime>
 #include <string>
 
-#include "cli/run_settings.h"
 #include "datefilter/date_filter.h"
+#include "settings/run_settings.h"
+#include "support/settings_reset.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   for (int64_t now : kMoments) {
-    gSettings = RunSettings{};
+    ResetRunSettings();
     ParseDateSpec(text.c_str(), now);
     const DateRange& range = gSettings.dateRange;
     // The lower bound is never before the epoch, the upper never past the last 32-bit second.
@@ -38,6 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       IsInDateRange(t);
     }
   }
-  gSettings = RunSettings{};
+  ResetRunSettings();
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/run_settings.h"
+#include "settings/run_settings.h"
 #include "walk/fold.h"
 #include "walk/match_pattern.h"
 

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/run_settings.h"
+#include "settings/run_settings.h"
+#include "support/settings_reset.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("TZ", "Europe/Berlin", 1);
@@ -15,9 +16,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string argument = "-" + std::string(reinterpret_cast<const char*>(data), size);
-  gSettings = RunSettings{};
+  ResetRunSettings();
   ParseOptionArgument(argument.c_str());
   if (gSettings.labelMode < 0 || gSettings.labelMode > 2) abort();
-  gSettings = RunSettings{};
+  ResetRunSettings();
   return 0;
 }

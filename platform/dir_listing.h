@@ -12,11 +12,10 @@ struct DirListing;
 
 // One directory entry as the listing delivers it.
 struct FileEntry {
-  uint32_t attributes = 0;        // kDirectoryAttribute for a real directory
-  int32_t writeTime = -1;         // seconds since 1970-01-01 UTC; -1 when there is none
-  uint32_t size = 0;              // the low 32 bits of the size
-  const char* name = "";          // NUL-terminated; valid until the listing moves on or closes
-  DirListing* listing = nullptr;  // the listing that delivered the entry
+  uint32_t attributes = 0;  // kDirectoryAttribute for a real directory
+  int32_t writeTime = -1;   // seconds since 1970-01-01 UTC; -1 when there is none
+  uint32_t size = 0;        // the low 32 bits of the size
+  const char* name = "";    // NUL-terminated; valid until the listing moves on or closes
 };
 
 // Opens the listing of `directory`, a path that ends in the separator. With a parent, the

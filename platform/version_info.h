@@ -9,9 +9,10 @@
 // The version information block of one file. Opaque; at most one is loaded at a time.
 struct VersionBlock;
 
-// Loads the version information of `entry`, whose full path is `path`. Returns nullptr when
-// the file has none or it cannot be read.
-VersionBlock* LoadVersionInfo(const FileEntry& entry, const std::string& path);
+// Loads the version information of the listing's current entry, whose full path is `path`,
+// once ReadEntryDetails has completed it. Returns nullptr when the file has none or it cannot
+// be read.
+VersionBlock* LoadVersionInfo(DirListing* listing, const std::string& path);
 
 // Looks up a sub-block path such as "\VarFileInfo\Translation" or
 // "\StringFileInfo\040904b0\CompanyName". On success `value` points into the block: the raw

@@ -3,28 +3,28 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/run_settings.h"
 #include "platform/console.h"
 #include "platform/text_encoding.h"
 #include "report/date_line.h"
 #include "report/version_field_table.h"
+#include "settings/run_settings.h"
 
 namespace {
 
 // The label of each field in the run's label mode, in the output's charset.
-const char* FieldLabel(int field) {
-  static const char* labels[kVersionFieldCount];
-  if (labels[field] == nullptr) {
-    const char* stored = VersionFieldTable[field].labels[gSettings.labelMode];
-    labels[field] = gSettings.labelMode == kJapaneseLabels ? LocalText(stored) : stored;
-  }
-  return labels[field];
-}
+const char* gFieldLabels[kVersionFieldCount];
 
 }  // namespace
 
-bool ReportFile(const std::string& path, const FileEntry& entry) {
-  VersionBlock* block = LoadVersionInfo(entry, path);
+void ChooseFieldLabels() {
+  for (int field = 0; field < kVersionFieldCount; ++field) {
+    const char* stored = VersionFieldTable[field].labels[gSettings.labelMode];
+    gFieldLabels[field] = gSettings.labelMode == kJapaneseLabels ? LocalText(stored) : stored;
+  }
+}
+
+bool ReportFile(DirListing* listing, const std::string& path, const FileEntry& entry) {
+  VersionBlock* block = LoadVersionInfo(listing, path);
   if (block == nullptr) {
     if (!gSettings.suppressUnversioned) PrintPathAndDateLine(path, entry);
     return false;
@@ -43,7 +43,7 @@ bool ReportFile(const std::string& path, const FileEntry& entry) {
     for (int field = 0; field < kVersionFieldCount; ++field) {
       const char* key = VersionFieldTable[field].labels[0];
       memcpy(subBlock + prefix, key, strlen(key) + 1);
-      PrintVersionField(FieldLabel(field), subBlock, block);
+      PrintVersionField(gFieldLabels[field], subBlock, block);
     }
     WriteOutput("\n", 1);
   }

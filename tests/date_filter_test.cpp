@@ -1,4 +1,5 @@
 #include "datefilter/date_filter.h"
+#include "support/settings_reset.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +8,8 @@
 #include <ctime>
 #include <string>
 
-#include "cli/run_settings.h"
 #include "platform/console.h"
+#include "settings/run_settings.h"
 
 namespace {
 
@@ -37,9 +38,9 @@ void UseZone(const char* tz) {
 
 class DateFilterTest : public ::testing::Test {
  protected:
-  void SetUp() override { gSettings = RunSettings{}; }
+  void SetUp() override { ResetRunSettings(); }
   void TearDown() override {
-    gSettings = RunSettings{};
+    ResetRunSettings();
     UseZone("UTC");
   }
 };
@@ -130,7 +131,7 @@ const ParseCase kParseCases[] = {
 TEST_F(DateFilterTest, ParsesEachForm) {
   for (const ParseCase& c : kParseCases) {
     SCOPED_TRACE(std::string(c.tz) + " D" + c.text);
-    gSettings = RunSettings{};
+    ResetRunSettings();
     UseZone(c.tz);
     ParseDateSpec(c.text, c.now);
     const DateRange& range = gSettings.dateRange;
@@ -181,7 +182,7 @@ TEST_F(DateFilterTest, AdmitsWriteTimesWithinTheBounds) {
   for (const AdmitCase& c : kAdmitCases) {
     SCOPED_TRACE(std::string("D") + (c.text ? c.text : "(none)") + " " +
                  std::to_string(c.writeTime));
-    gSettings = RunSettings{};
+    ResetRunSettings();
     if (c.text) ParseDateSpec(c.text, kMay);
     EXPECT_EQ(IsInDateRange(c.writeTime), c.admitted);
   }

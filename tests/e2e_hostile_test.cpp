@@ -16,6 +16,7 @@
 #include "fixtures/pe_image_writer.h"
 #include "platform/dir_listing.h"
 #include "platform/version_info.h"
+#include "support/listing_entry.h"
 #include "support/lumo_run.h"
 #include "support/target.h"
 #include "support/temp_tree.h"
@@ -206,16 +207,13 @@ TEST(HostileTree, EntryChangedBetweenListingAndReportIsHandled) {
     SCOPED_TRACE(c.name);
     TempTree tree;
     tree.File("x.dll", image, kTime);
-    DirListing* listing = OpenListing(tree.root() + "/", nullptr);
-    ASSERT_NE(listing, nullptr);
     FileEntry entry;
-    while (ReadListingEntry(listing, &entry) && strcmp(entry.name, "x.dll") != 0) {
-    }
-    ASSERT_STREQ(entry.name, "x.dll");
+    DirListing* listing = OpenListingAtEntry(tree.root() + "/", "x.dll", &entry);
+    ASSERT_NE(listing, nullptr);
     if (c.beforeDetails) c.change(tree.Path("x.dll"));
     ReadEntryDetails(listing, &entry);
     if (!c.beforeDetails) c.change(tree.Path("x.dll"));
-    VersionBlock* block = LoadVersionInfo(entry, tree.Path("x.dll"));
+    VersionBlock* block = LoadVersionInfo(listing, tree.Path("x.dll"));
     EXPECT_EQ(entry.writeTime, c.writeTime);
     EXPECT_EQ(entry.size, c.size);
     EXPECT_EQ(block != nullptr, c.versioned);

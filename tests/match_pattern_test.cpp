@@ -1,11 +1,12 @@
 #include "walk/match_pattern.h"
+#include "support/settings_reset.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "cli/run_settings.h"
+#include "settings/run_settings.h"
 #include "walk/fold.h"
 
 namespace {
@@ -90,12 +91,12 @@ TEST(MatchesPattern, FoldsOnlyAsciiCapitals) {
       {"*\\*", "a", false},                       // names never hold the separator
   };
   for (const MatchCase& c : cases) {
-    gSettings = RunSettings{};
+    ResetRunSettings();
     gSettings.pattern = c.pattern;
     FoldToLower(&gSettings.pattern);
     EXPECT_EQ(MatchesPattern(c.name), c.matches) << c.pattern << " " << c.name;
   }
-  gSettings = RunSettings{};
+  ResetRunSettings();
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #include "cli/options.h"
+#include "support/settings_reset.h"
 
 #include <gtest/gtest.h>
 
-#include "cli/run_settings.h"
 #include "platform/path_separator.h"
+#include "settings/run_settings.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ TEST(ParseOptionArgument, AppliesEachLetter) {
       {"-d", 0, false, false, false, true},
   };
   for (const OptionCase& c : cases) {
-    gSettings = RunSettings{};
+    ResetRunSettings();
     ParseOptionArgument(c.argument);
     EXPECT_EQ(gSettings.labelMode, c.labelMode) << c.argument;
     EXPECT_EQ(gSettings.suppressUnversioned, c.suppressUnversioned) << c.argument;
@@ -34,15 +35,15 @@ TEST(ParseOptionArgument, AppliesEachLetter) {
     EXPECT_EQ(gSettings.verbose, c.verbose) << c.argument;
     EXPECT_EQ(gSettings.dateRange.activeMarker != 0, c.dateActive) << c.argument;
   }
-  gSettings = RunSettings{};
+  ResetRunSettings();
 }
 
 TEST(ParseOptionArgument, FlagsOnlyEverSwitchOn) {
-  gSettings = RunSettings{};
+  ResetRunSettings();
   ParseOptionArgument("-SNV");
   ParseOptionArgument("-0");
   EXPECT_TRUE(gSettings.recurse && gSettings.suppressUnversioned && gSettings.verbose);
-  gSettings = RunSettings{};
+  ResetRunSettings();
 }
 
 TEST(AppendSeparator, AppendsUnlessTheLastByteIsTheSeparator) {

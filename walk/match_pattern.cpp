@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cli/run_settings.h"
+#include "settings/run_settings.h"
 #include "walk/fold.h"
 
 namespace {

@@ -2,13 +2,14 @@
 
 #include <vector>
 
-#include "cli/run_settings.h"
 #include "datefilter/date_filter.h"
 #include "platform/console.h"
 #include "platform/path_separator.h"
 #include "report/report_entry.h"
+#include "settings/run_settings.h"
 #include "walk/find_entry.h"
 #include "walk/match_pattern.h"
+#include "walk/walk_totals.h"
 
 namespace {
 
@@ -20,18 +21,20 @@ struct WalkFrame {
   bool started;
 };
 
-// `path` is the entry's full path.
-void ConsiderEntry(const std::string& path, FileEntry* entry) {
+// `entry` is the listing's current entry and `path` its full path.
+void ConsiderEntry(DirListing* listing, const std::string& path, FileEntry* entry) {
   if (!MatchesPattern(entry->name)) return;
-  ReadEntryDetails(entry->listing, entry);
+  ReadEntryDetails(listing, entry);
   const bool admitted = gSettings.dateRange.activeMarker == 0 || IsInDateRange(entry->writeTime);
-  if (admitted) ReportFile(path, *entry);
+  if (admitted) ReportFile(listing, path, *entry);
   // Entries that the date range rejects still count.
-  ++gSettings.matchedCount;
-  gSettings.sizeSum += entry->size;
+  ++gTotals.matchedCount;
+  gTotals.sizeSum += entry->size;
 }
 
 }  // namespace
+
+WalkTotals gTotals;
 
 bool WalkDirectory(const std::string& directory) {
   // The tree is walked with a stack of its own rather than by recursion, so that no depth of
@@ -53,7 +56,7 @@ bool WalkDirectory(const std::string& directory) {
     }
     path.resize(frame.directoryLength);
     path += entry.name;
-    ConsiderEntry(path, &entry);
+    ConsiderEntry(frame.listing, path, &entry);
     if ((entry.attributes & kDirectoryAttribute) != 0 && gSettings.recurse) {
       path += kPathSeparator;
       // A subdirectory that cannot be listed yields nothing.

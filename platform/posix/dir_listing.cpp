@@ -186,7 +186,6 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
   entry->writeTime = -1;
   entry->size = 0;
   entry->name = CurrentName(listing);
-  entry->listing = listing;
   return true;
 }
 
@@ -223,16 +222,11 @@ void CloseListing(DirListing* listing) {
   gSpareListings.emplace_back(listing);
 }
 
-int ListingDescriptor(const DirListing* listing) {
-  return listing->fd;
-}
-
-bool CurrentEntryIsRegularFile(const DirListing* listing) {
-  return listing->haveStatus && S_ISREG(listing->status.st_mode);
-}
-
-int TakeEntryDescriptor(DirListing* listing) {
+int OpenCurrentEntry(DirListing* listing) {
+  if (!listing->haveStatus || !S_ISREG(listing->status.st_mode)) return -1;
   const int fd = listing->entryFd;
   listing->entryFd = -1;
-  return fd;
+  if (fd >= 0) return fd;
+  // A link to a regular file was not opened by ReadEntryDetails; it is followed here.
+  return openat(listing->fd, CurrentName(listing), kEntryOpenFlags & ~O_NOFOLLOW);
 }

@@ -6,10 +6,10 @@
 
 #include <vector>
 
-#include "platform/posix/output_charset.h"
 #include "image/pe_image.h"
-#include "platform/posix/posix_listing.h"
 #include "image/version_resource.h"
+#include "platform/posix/output_charset.h"
+#include "platform/posix/posix_listing.h"
 
 struct VersionBlock {
   std::vector<uint8_t> resource;
@@ -21,8 +21,6 @@ namespace {
 // One block is alive at a time, so its buffers and the read buffers serve every file.
 VersionBlock gBlock;
 ImageBuffers gBuffers;
-
-constexpr int kOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
 size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t size) {
   const int fd = *static_cast<const int*>(context);
@@ -36,15 +34,8 @@ size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t s
 
 }  // namespace
 
-VersionBlock* LoadVersionInfo(const FileEntry& entry, const std::string& path) {
-  int fd = -1;
-  if (entry.listing != nullptr) {
-    if (!CurrentEntryIsRegularFile(entry.listing)) return nullptr;
-    fd = TakeEntryDescriptor(entry.listing);
-    if (fd < 0) fd = openat(ListingDescriptor(entry.listing), entry.name, kOpenFlags);
-  } else {
-    fd = open(path.c_str(), kOpenFlags);
-  }
+VersionBlock* LoadVersionInfo(DirListing* listing, const std::string&) {
+  int fd = OpenCurrentEntry(listing);
   if (fd < 0) return nullptr;
   const FileSource source{&fd, ReadFromDescriptor};
   const ResourceStatus status = ReadVersionResource(source, &gBuffers, &gBlock.resource);

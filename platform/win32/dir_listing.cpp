@@ -90,7 +90,6 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
   entry->writeTime = WriteTimeOf(data.ftLastWriteTime);
   entry->size = data.nFileSizeLow;
   entry->name = data.cFileName;
-  entry->listing = listing;
   return true;
 }
 

@@ -15,7 +15,7 @@ VersionBlock gBlock;  // one block is alive at a time
 
 }  // namespace
 
-VersionBlock* LoadVersionInfo(const FileEntry&, const std::string& path) {
+VersionBlock* LoadVersionInfo(DirListing*, const std::string& path) {
   // The ANSI calls take no longer path; one cut short would read another file.
   if (path.size() >= MAX_PATH) return nullptr;
   const DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);

@@ -1,22 +1,20 @@
-// The run-wide settings, written while the command line is read, and the totals of the walk.
+// The run-wide settings: written once while the command line is read, only read afterwards.
+// They sit below every layer, so that the layers that read them never reach up into the driver.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
-#include "datefilter/date_range.h"
+#include "settings/date_range.h"
 
 enum LabelMode { kEnglishLabels = 0, kJapaneseLabels = 1, kNoLabels = 2 };
 
 struct RunSettings {
-  int labelMode = kEnglishLabels;
+  LabelMode labelMode = kEnglishLabels;
   bool suppressUnversioned = false;  // N: say nothing of files without version information
   bool recurse = false;              // S: walk the whole tree
   bool verbose = false;              // V: totals line, and the date of each admitted entry
   DateRange dateRange;               // D
   std::string pattern;               // folded to lower case
-  int32_t matchedCount = 0;
-  uint32_t sizeSum = 0;  // wraps modulo 2^32; shown as a signed 32-bit number
 };
 
 extern RunSettings gSettings;

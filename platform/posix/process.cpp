@@ -1,12 +1,11 @@
-// The program's start-up on POSIX systems: prepares the process, then runs the driver.
+#include "platform/process.h"
+
 #include <fcntl.h>
 #include <locale.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "cli/driver.h"
-#include "platform/console.h"
 #include "platform/posix/output_charset.h"
 
 namespace {
@@ -32,14 +31,11 @@ void RaiseOpenFileLimit() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+void PrepareProcess(int*, char***) {
   HoldStandardDescriptors();
   // A reader that goes away is a write that fails, not a signal.
   signal(SIGPIPE, SIG_IGN);
   setlocale(LC_CTYPE, "");
   InitOutputCharset();
   RaiseOpenFileLimit();
-  int status = RunLumo(argc, argv);
-  if (!FinishOutput()) status = 1;
-  return status;
 }

@@ -1,3 +1,0 @@
-#include "cli/run_settings.h"
-
-RunSettings gSettings;
