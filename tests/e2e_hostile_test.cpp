@@ -84,6 +84,31 @@ TEST(HostileTree, PathLongerThan8000BytesIsReportedWhole) {
   EXPECT_EQ(result.status, 0);
 }
 
+TEST(HostileTree, StartDirectoryLongerThan8000BytesIsWalkedWhole) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  TempTree tree;
+  const std::string name(250, 'n');
+  const std::string image = Versioned(u"Far");
+  tree.Nest("", name, 33, "far.dll", image, kTime);
+  std::string relative = name;
+  for (int level = 1; level < 32; ++level) relative += "/" + name;
+  ASSERT_GT(relative.size(), 8000u);
+  const std::string below = name + "/far.dll";
+  // Absolute and relative, with and without the separator, through a link on the way.
+  tree.Symlink("link", name);
+  const std::string viaLink = "link" + relative.substr(name.size());
+  const std::string starts[] = {tree.Path(relative), tree.Path(relative) + "/", relative,
+                                viaLink + "//"};
+  for (const std::string& start : starts) {
+    SCOPED_TRACE(start.substr(0, 40) + "... (" + std::to_string(start.size()) + " bytes)");
+    const std::string shown = start.back() == '/' ? start : start + "/";
+    const LumoResult result = RunLumo({"-S", start, "*"}, InDirectory(tree.root()));
+    EXPECT_EQ(result.out,
+              Line(shown + name, 0) + Line(shown + below, image.size()) + Strings("Far"));
+    EXPECT_EQ(result.status, 0);
+  }
+}
+
 TEST(HostileTree, TreeTwoThousandLevelsDeepIsWalkedWhole) {
   if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
   // The walk holds a descriptor per level, up to the hard limit.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/posix/open_directory_path.h"
 #include "platform/posix/posix_listing.h"
 #include "platform/write_time.h"
 
@@ -136,7 +137,7 @@ void CloseEntryDescriptor(DirListing* listing) {
 
 DirListing* OpenListing(const std::string& directory, DirListing* parent) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-  const int fd = parent == nullptr ? open(directory.c_str(), flags)
+  const int fd = parent == nullptr ? OpenDirectoryPath(directory, flags)
                                    : openat(parent->fd, CurrentName(parent), flags | O_NOFOLLOW);
   if (fd < 0) return nullptr;
   // The one status call per directory: its identity, against a tree that loops back through
