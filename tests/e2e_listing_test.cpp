@@ -6,18 +6,11 @@
 #include <string>
 
 #include "support/lumo_run.h"
+#include "support/report_lines.h"
 #include "support/target.h"
 #include "support/temp_tree.h"
 
 namespace {
-
-// 1700000000 is 2023/11/14 22:13:20 UTC.
-constexpr int64_t kTime = 1700000000;
-const std::string kDate = "\t2023/11/14 22:13:20\t";
-
-std::string Line(const std::string& path, int64_t size, const std::string& date = kDate) {
-  return path + date + std::to_string(size) + "\n";
-}
 
 const char kUsage[] =
     "\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab\xe3\x81\xae\xe3\x83\x90\xe3\x83\xbc\xe3"
@@ -119,23 +112,6 @@ TEST(Listing, SpecialFilesAreListedWithoutBeingOpened) {
             Line(d + "huge.dll", -2147483643) + Line(d + "over4g.dll", 7) +
                 Line(d + "pipe.dll", 0) +
                 "Total   3 file(s) -2147483636 bytes (-2097151K bytes).\n");
-}
-
-TEST(Listing, WriteTimesOutsideTheYearsShownReadAsZeros) {
-  TempTree tree;
-  tree.File("before", "", -86400 * 400);
-  tree.File("after", "", int64_t{4102444800});  // 2100
-  tree.File("epoch", "", 0);
-  const std::string d = tree.root() + "/";
-  const std::string none = "\t0000/00/00 00:00:00\t";
-  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "*"}).out,
-            Line(d + "after", 0, none) + Line(d + "before", 0, none) +
-                Line(d + "epoch", 0, "\t1970/01/01 00:00:00\t"));
-  // West of UTC the epoch falls in 1969 local time.
-  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "epoch"}, InZone("America/New_York")).out,
-            Line(d + "epoch", 0, none));
-  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "epoch"}, InZone("Asia/Tokyo")).out,
-            Line(d + "epoch", 0, "\t1970/01/01 09:00:00\t"));
 }
 
 TEST(Driver, TakesArgumentsLiterallyAfterTheFirstNonOption) {

@@ -5,16 +5,11 @@
 
 #include "fixtures/pe_image_writer.h"
 #include "support/lumo_run.h"
+#include "support/report_lines.h"
 #include "support/target.h"
 #include "support/temp_tree.h"
 
 namespace {
-
-constexpr int64_t kTime = 1700000000;  // 2023/11/14 22:13:20 UTC
-
-std::string Head(const std::string& path, size_t size) {
-  return path + "\t2023/11/14 22:13:20\t" + std::to_string(size) + "\n";
-}
 
 const std::vector<VersionString> kAllEight = {
     {u"CompanyName", u"Example Co."},

@@ -1,23 +1,17 @@
 // End-to-end tests of what only the Win32 build does: its separator, drive designators,
 // Shift_JIS bytes, CR LF line ends, the path length its ANSI calls take, and directories that
-// loop back through links. The time zones at the end apply to both builds.
+// loop back through links.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "fixtures/pe_image_writer.h"
 #include "support/lumo_run.h"
+#include "support/report_lines.h"
 #include "support/target.h"
 #include "support/temp_tree.h"
 
 namespace {
-
-constexpr int64_t kTime = 1700000000;  // 2023/11/14 22:13:20 UTC
-const std::string kDate = "\t2023/11/14 22:13:20\t";
-
-std::string Line(const std::string& path, int64_t size, const std::string& date = kDate) {
-  return path + date + std::to_string(size) + "\n";
-}
 
 std::string RawLine(const std::string& path, int64_t size) {
   return path + kDate + std::to_string(size) + "\r\n";
@@ -176,35 +170,6 @@ TEST(Win32Listing, SizesAreTheLow32BitsShownSigned) {
   EXPECT_EQ(RunLumo({"-V", TargetPath(tree.root()), "*.dll"}).out,
             Line(d + "huge.dll", -2147483643) + Line(d + "over4g.dll", 7) +
                 "Total   2 file(s) -2147483636 bytes (-2097151K bytes).\n");
-}
-
-// Both builds: a zone by its IANA name and in the C runtime's own form ("JST-9"), which the
-// Win32 build reads in different ways.
-TEST(TimeZones, ShowTheLocalTimeOfTheZone) {
-  TempTree tree;
-  tree.File("epoch", "", 0);
-  tree.File("summer", "", 1689422400);  // 2023-07-15 12:00:00 UTC
-  const std::string d = tree.root() + "/";
-  const std::string none = "\t0000/00/00 00:00:00\t";
-  const struct {
-    const char* tz;
-    const char* epoch;  // nullptr: before 1970 there
-    const char* summer;
-  } cases[] = {
-      {"UTC", "1970/01/01 00:00:00", "2023/07/15 12:00:00"},
-      {"Asia/Tokyo", "1970/01/01 09:00:00", "2023/07/15 21:00:00"},
-      {"JST-9", "1970/01/01 09:00:00", "2023/07/15 21:00:00"},
-      {"America/New_York", nullptr, "2023/07/15 08:00:00"},
-      {"EST5EDT", nullptr, "2023/07/15 08:00:00"},
-      {"Europe/Berlin", "1970/01/01 01:00:00", "2023/07/15 14:00:00"},
-  };
-  for (const auto& c : cases) {
-    const std::string epoch = c.epoch != nullptr ? "\t" + std::string(c.epoch) + "\t" : none;
-    EXPECT_EQ(
-        RunLumo({TargetPath(tree.root()), "*"}, InZone(c.tz)).out,
-        Line(d + "epoch", 0, epoch) + Line(d + "summer", 0, "\t" + std::string(c.summer) + "\t"))
-        << c.tz;
-  }
 }
 
 }  // namespace

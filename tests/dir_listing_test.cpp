@@ -1,0 +1,86 @@
+// The POSIX listing in process: its order, and entries that change between the listing and
+// the report.
+#include "platform/dir_listing.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "fixtures/pe_image_writer.h"
+#include "platform/version_info.h"
+#include "support/listing_entry.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+constexpr int64_t kTime = 1700000000;
+
+std::string Versioned(const char16_t* company) {
+  return AsString(SimpleVersionedImage({{u"CompanyName", company}}));
+}
+
+// The listing and the report of one entry, in process, with the file changed in between.
+struct ChangeCase {
+  const char* name;
+  bool beforeDetails;  // changed before ReadEntryDetails, else after it
+  std::function<void(const std::string& path)> change;
+  int32_t writeTime;
+  uint32_t size;
+  bool versioned;
+};
+
+TEST(HostileTree, EntryChangedBetweenListingAndReportIsHandled) {
+  const std::string image = Versioned(u"Race");
+  const uint32_t full = static_cast<uint32_t>(image.size());
+  // Each change keeps the write time, so that only what the listing saw can differ.
+  const auto keepTime = [](const std::string& path) {
+    const timespec times[2] = {{kTime, 0}, {kTime, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  const auto remove = [](const std::string& path) { ASSERT_EQ(unlink(path.c_str()), 0); };
+  const auto cut = [&](const std::string& path) {
+    ASSERT_EQ(truncate(path.c_str(), 100), 0);
+    keepTime(path);
+  };
+  const auto fifo = [&](const std::string& path) {
+    remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    keepTime(path);
+  };
+  const auto directory = [&](const std::string& path) {
+    remove(path);
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    keepTime(path);
+  };
+  const ChangeCase cases[] = {
+      {"unchanged", true, [](const std::string&) {}, kTime, full, true},
+      {"deleted before its details", true, remove, -1, 0, false},
+      {"truncated before its details", true, cut, kTime, 100, false},
+      {"truncated after its details", false, cut, kTime, full, false},
+      {"replaced by a FIFO before its details", true, fifo, kTime, 0, false},
+      {"replaced by a directory before its details", true, directory, kTime, 0, false},
+  };
+  for (const ChangeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempTree tree;
+    tree.File("x.dll", image, kTime);
+    FileEntry entry;
+    DirListing* listing = OpenListingAtEntry(tree.root() + "/", "x.dll", &entry);
+    ASSERT_NE(listing, nullptr);
+    if (c.beforeDetails) c.change(tree.Path("x.dll"));
+    ReadEntryDetails(listing, &entry);
+    if (!c.beforeDetails) c.change(tree.Path("x.dll"));
+    VersionBlock* block = LoadVersionInfo(listing, tree.Path("x.dll"));
+    EXPECT_EQ(entry.writeTime, c.writeTime);
+    EXPECT_EQ(entry.size, c.size);
+    EXPECT_EQ(block != nullptr, c.versioned);
+    FreeVersionInfo(block);
+    CloseListing(listing);
+  }
+}
+
+}  // namespace
