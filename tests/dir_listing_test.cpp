@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fixtures/pe_image_writer.h"
 #include "platform/version_info.h"
@@ -21,6 +22,35 @@ constexpr int64_t kTime = 1700000000;
 
 std::string Versioned(const char16_t* company) {
   return AsString(SimpleVersionedImage({{u"CompanyName", company}}));
+}
+
+// The names of `directory` in the listing's order, "." and ".." included.
+std::vector<std::string> Listed(const std::string& directory) {
+  std::vector<std::string> names;
+  DirListing* listing = OpenListing(directory + "/", nullptr);
+  if (listing == nullptr) return names;
+  FileEntry entry;
+  while (ReadListingEntry(listing, &entry)) names.push_back(entry.name);
+  CloseListing(listing);
+  return names;
+}
+
+TEST(DirListing, OrdersNamesAsNtfs) {
+  // Each set is made in reverse and must come back in the order given.
+  const std::vector<std::vector<std::string>> orders = {
+      {"A", "a"},                                 // ties are broken by the raw bytes
+      {"aB", "ab", "Ab0"},                        // folded first, then by the bytes
+      {"Y", "z", "[", "_", "{"},                  // 'a'-'z' sort as 'A'-'Z', so before "[" and "_"
+      {"abcdefghZ", "ABCDEFGHZZ", "abcdefghz_"},  // past the first eight bytes too
+      {"-", "0", "a", "\x7f", "\x80", "\xff"},    // bytes unsigned
+  };
+  for (const auto& order : orders) {
+    TempTree tree;
+    for (auto name = order.rbegin(); name != order.rend(); ++name) tree.File(*name, "");
+    std::vector<std::string> expected = {".", ".."};
+    expected.insert(expected.end(), order.begin(), order.end());
+    EXPECT_EQ(Listed(tree.root()), expected);
+  }
 }
 
 // The listing and the report of one entry, in process, with the file changed in between.

@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "fixtures/pe_image_writer.h"
@@ -55,6 +56,37 @@ TEST(HostileTree, LinkLoopsAndLinksUpAreListedNotFollowed) {
   EXPECT_EQ(result.out, Line(tree.Path("a"), 1) + Line(tree.Path("b"), 1) +
                             Line(tree.Path("sub"), 0) + Line(tree.Path("sub/up"), 0));
   EXPECT_EQ(result.status, 0);
+}
+
+TEST(HostileTree, BindMountOfAnAncestorIsListedNotWalked) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  if (geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
+  TempTree tree;
+  tree.Dir("a");
+  tree.Dir("a/b");
+  tree.Dir("a/b/up");
+  tree.File("a/b/g", "", kTime);
+  tree.Dir("c");
+  for (const char* dir : {"a/b/up", "a/b", "a", "c", ""}) tree.SetMtime(dir, kTime);
+  // In a mount namespace of its own, which takes the mounts with it when it ends: the root
+  // again three levels down, and a/b again as c. The descriptor limit stops a walk that loops.
+  const std::string script =
+      "mount --bind \"$1/a/b\" \"$1/c\" && mount --bind \"$1\" \"$1/a/b/up\" || exit 77; "
+      "ulimit -n 256; exec \"$2\" -S \"$1\" \"*\"";
+  const std::string command = "unshare -m sh -c '" + script + "' sh '" + tree.root() + "' '" +
+                              LUMO_BINARY + "' 2> /dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char chunk[4096];
+  for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+  const int status = pclose(pipe);
+  if (status != 0 && out.empty()) GTEST_SKIP() << "no private mount namespace here";
+  // a/b/up is the root, so it is not walked; c, reached by another branch, is.
+  EXPECT_EQ(out, Line(tree.Path("a"), 0) + Line(tree.Path("a/b"), 0) + Line(tree.Path("a/b/g"), 0) +
+                     Line(tree.Path("a/b/up"), 0) + Line(tree.Path("c"), 0) +
+                     Line(tree.Path("c/g"), 0) + Line(tree.Path("c/up"), 0));
+  EXPECT_EQ(status, 0);
 }
 
 TEST(HostileTree, PathLongerThan8000BytesIsReportedWhole) {
