@@ -25,6 +25,11 @@ TEST(Listing, WriteTimesOutsideTheYearsShownReadAsZeros) {
             Line(d + "epoch", 0, none));
   EXPECT_EQ(RunLumo({TargetPath(tree.root()), "epoch"}, InZone("Asia/Tokyo")).out,
             Line(d + "epoch", 0, "\t1970/01/01 09:00:00\t"));
+  // The last second that a signed 32-bit count holds, and the first it does not.
+  tree.File("last", "", 2147483647);
+  tree.File("late", "", 2147483648);
+  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "la*"}).out,
+            Line(d + "last", 0, "\t2038/01/19 03:14:07\t") + Line(d + "late", 0, none));
 }
 
 // Both builds: a zone by its IANA name and in the C runtime's own form ("JST-9"), which the

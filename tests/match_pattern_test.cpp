@@ -86,6 +86,8 @@ TEST(MatchesPattern, FoldsOnlyAsciiCapitals) {
   const MatchCase cases[] = {
       {"*.DLL", "foo.dll", true},
       {"*.dll", "FOO.DLL", true},
+      {"*.ZIP", "a.zip", true},                   // 'Z' too
+      {"@[", "`{", false},                        // and nothing on either side of 'A'-'Z'
       {"\xc3\x89*", "\xc3\xa9t\xc3\xa9", false},  // bytes from 0x80 up are never folded
       {"\x83\x61", "\x83\x41", true},             // a second byte in 'A'-'Z' is folded too
       {"*\\*", "a", false},                       // names never hold the separator

@@ -24,7 +24,7 @@ TEST(ParseOptionArgument, AppliesEachLetter) {
       {"-20", 0, false, false, false, false},   {"-v", 0, false, false, true, false},
       {"-xyz?", 0, false, false, false, false}, {"-SD3/1", 0, false, true, false, true},
       {"-D3/1S", 0, false, false, false, true},  // the S belongs to the date text
-      {"-d", 0, false, false, false, true},
+      {"-d", 0, false, false, false, true},     {"-n", 0, true, false, false, false},
   };
   for (const OptionCase& c : cases) {
     ResetRunSettings();

@@ -38,6 +38,11 @@ TEST_F(OutputCharset, Utf8TakesEveryCharacterAndMarksUnpairedSurrogates) {
       {u"plain", "plain"},
       {u"\u00e9\u65e5", "\xc3\xa9\xe6\x97\xa5"},
       {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      // The first and last character of each length of UTF-8.
+      {u"\u007f\u0080", "\x7f\xc2\x80"},
+      {u"\u07ff\u0800", "\xdf\xbf\xe0\xa0\x80"},
+      {u"\uffff\U00010000", "\xef\xbf\xbf\xf0\x90\x80\x80"},
+      {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
       {std::u16string(1, char16_t{0xD800}) + u"x", "?x"},
       {u"x" + std::u16string(1, char16_t{0xDC00}), "x?"},
       {std::u16string(2, char16_t{0xD800}), "??"},

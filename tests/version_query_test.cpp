@@ -172,18 +172,44 @@ std::string LoadedValue(const Bytes& image, const char* subBlock) {
   std::string text = "<absent>";
   if (QueryVersionValue(block, subBlock, &value, &length)) {
     text.assign(static_cast<const char*>(value), length);
-    // Strings come NUL-terminated.
+    // Strings are read as the report prints them, up to their NUL, which must be where their
+    // length says.
     if (std::string(subBlock).find("StringFileInfo") != std::string::npos) {
-      EXPECT_EQ(static_cast<const char*>(value)[length], '\0');
+      text.assign(static_cast<const char*>(value));
+      EXPECT_EQ(text.size(), length);
     }
   }
   FreeVersionInfo(block);
   return text;
 }
 
+// An image whose version resource is `tree`, changed by `change`.
+Bytes ImageOf(VersionNode tree, void (*change)(VersionNode* tree)) {
+  change(&tree);
+  PeImageSpec spec;
+  spec.resources = {{16, 1, 0x0409, WriteVersionNode(tree)}};
+  return BuildPeImage(spec);
+}
+
+// A root without the fixed file information: wValueLength 0 and no value.
+void NoFixedInfo(VersionNode* tree) {
+  tree->value.clear();
+}
+
+// The last record of the block an empty string whose value bytes are absent: the block ends
+// with its key.
+template <int kValueLength>
+void EmptyLastString(VersionNode* tree) {
+  tree->children.pop_back();  // VarFileInfo
+  VersionNode& last = tree->children[0].children[0].children.back();
+  last.value.clear();
+  last.valueLength = kValueLength;
+}
+
 TEST(VersionQueryTest, LoadsFromAFileAndConvertsStrings) {
   InitOutputCharset();
   const char* company = "\\StringFileInfo\\040904b0\\CompanyName";
+  const char* product = "\\StringFileInfo\\040904b0\\ProductName";
   const struct {
     const char* name;
     Bytes image;
@@ -206,6 +232,13 @@ TEST(VersionQueryTest, LoadsFromAFileAndConvertsStrings) {
        "\\StringFileInfo\\040904b0\\ProductName", "<absent>"},
       {"translation", SimpleVersionedImage({}), "\\VarFileInfo\\Translation",
        std::string("\x09\x04\xB0\x04", 4)},
+      {"no fixed information", ImageOf(VersionTree(Sample()), NoFixedInfo), product, "Lumo"},
+      {"no fixed information, translation", ImageOf(VersionTree(Sample()), NoFixedInfo),
+       "\\VarFileInfo\\Translation", std::string("\x09\x04\xB0\x04\x11\x04\xA4\x03", 8)},
+      {"empty last string of length 0", ImageOf(VersionTree(Sample()), EmptyLastString<0>), product,
+       ""},
+      {"empty last string of length 1", ImageOf(VersionTree(Sample()), EmptyLastString<1>), product,
+       ""},
       {"not an image", Bytes(100, 'x'), company, "<none>"},
       {"DOS program", DosProgram(), company, "<none>"},
   };
