@@ -152,8 +152,10 @@ bool MapRva(Reader& reader, const Image& image, uint32_t rva, Region* region) {
     if (rva < virtualAddress) continue;
     const uint32_t into = rva - virtualAddress;
     if (into >= mapped || into >= rawSize) continue;
+    // Windows' version library reads what the section stores, also where a structure runs on
+    // past the virtual size.
     region->offset = uint64_t{rawOffset} + into;
-    region->length = std::min(mapped, rawSize) - into;
+    region->length = rawSize - into;
     return true;
   }
   return false;

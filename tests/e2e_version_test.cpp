@@ -153,6 +153,27 @@ TEST(VersionStrings, AFileCutShortInItsVersionResourceHasNone) {
   EXPECT_EQ(RunLumo({TargetPath(tree.root()), "*"}).out, Head(tree.Path("g-cut.dll"), cut.size()));
 }
 
+TEST(VersionStrings, AreReadWhereTheirSectionStoresThemPastItsVirtualSize) {
+  TempTree tree;
+  PeImageSpec spec;
+  spec.resources = {
+      {16, 1, 0x0409,
+       BuildVersionResource({.tables = {{"040904B0", {{u"ProductVersion", u"3"}}}}})}};
+  PeLayout layout;
+  const std::vector<uint8_t> image = BuildPeImage(spec, &layout);
+  const size_t end = layout.data[0] + spec.resources[0].data.size() - layout.rsrc;
+  // The virtual size of .rsrc at the end of the resource, and 4 bytes into it; the raw size
+  // covers it in both.
+  for (const size_t virtualSize : {end, layout.data[0] - layout.rsrc + 4}) {
+    std::vector<uint8_t> cut = image;
+    PutU32(&cut, layout.rsrcSectionHeader + 8, static_cast<uint32_t>(virtualSize));
+    tree.File("v.dll", AsString(cut), kTime);
+    EXPECT_EQ(RunLumo({"-2", TargetPath(tree.root()), "*"}).out,
+              Head(tree.Path("v.dll"), cut.size()) + "3\n\n")
+        << virtualSize;
+  }
+}
+
 TEST(VersionStrings, AreReadThroughLinksToFiles) {
   if (TargetIsWin32()) GTEST_SKIP() << "links are the POSIX build's";
   TempTree tree;

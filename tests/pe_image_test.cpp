@@ -162,6 +162,18 @@ TEST(PeImageTest, DamagedImagesAreRefused) {
       {"resource beyond the section's raw size",
        [](Bytes* b, const PeLayout& l) { PutU32(b, l.rsrcSectionHeader + kRawSize, 0x80); },
        ResourceStatus::kCorrupt},
+      {"resource ending where the section's virtual size does",
+       [](Bytes* b, const PeLayout& l) {
+         const size_t end = l.data[0] - l.rsrc + Version(0x0409).size();
+         PutU32(b, l.rsrcSectionHeader + kVirtualSize, static_cast<uint32_t>(end));
+       },
+       ResourceStatus::kFound},
+      {"resource running past the section's virtual size, within its raw size",
+       [](Bytes* b, const PeLayout& l) {
+         PutU32(b, l.rsrcSectionHeader + kVirtualSize,
+                static_cast<uint32_t>(l.data[0] - l.rsrc + 4));
+       },
+       ResourceStatus::kFound},
       {"virtual size 0 maps the raw size",
        [](Bytes* b, const PeLayout& l) { PutU32(b, l.rsrcSectionHeader + kVirtualSize, 0); },
        ResourceStatus::kFound},
