@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${LUMO_BENCH_BUILD:-$root/build-bench}
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake -S "$root" -B "$build" $(command -v ninja >/dev/null && echo -G Ninja) -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 if ! log=$(cmake --build "$build" -j2 --target lumo make_bench_tree 2>&1); then
   echo "$log" >&2

@@ -128,9 +128,11 @@ LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& ar
   }
   ReadBoth(outPipe[0], errPipe[0], &result);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  pid_t waited;
+  do {
+    waited = waitpid(pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  result.status = waited == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.raw = result.out;
   if (win32) result.out = PosixForm(result.raw);
   return result;

@@ -22,8 +22,10 @@ if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -q > /dev/null
-  apt-get install -y -q --no-install-recommends "${need[@]}" > /tmp/lumo-win32-apt.log 2>&1 ||
-    { tail -50 /tmp/lumo-win32-apt.log; exit 1; }
+  log=$(mktemp)
+  apt-get install -y -q --no-install-recommends "${need[@]}" > "$log" 2>&1 ||
+    { tail -50 "$log"; rm -f "$log"; exit 1; }
+  rm -f "$log"
 fi
 
 generator=()
