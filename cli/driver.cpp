@@ -29,7 +29,7 @@ int RunLumo(int argc, char** argv) {
   if (remaining > 2) {
     directory = argv[i++];
   } else if (!GetCurrentDirectoryPath(&directory)) {
-    directory = ".";  // still walkable where only a parent of it is unreadable
+    directory.assign(1, '.');  // still walkable where only a parent of it is unreadable
   }
   gSettings.pattern = argv[i];
   FoldToLower(&gSettings.pattern);

@@ -73,8 +73,9 @@ TEST(HostileTree, BindMountOfAnAncestorIsListedNotWalked) {
   const std::string script =
       "mount --bind \"$1/a/b\" \"$1/c\" && mount --bind \"$1\" \"$1/a/b/up\" || exit 77; "
       "ulimit -n 256; exec \"$2\" -S \"$1\" \"*\"";
-  const std::string command = "unshare -m sh -c '" + script + "' sh '" + tree.root() + "' '" +
-                              LUMO_BINARY + "' 2> /dev/null";
+  const std::string command = "unshare -m sh -c " + ShellQuoted(script) + " sh " +
+                              ShellQuoted(tree.root()) + " " + ShellQuoted(LUMO_BINARY) +
+                              " 2> /dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;

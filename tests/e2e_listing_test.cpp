@@ -170,7 +170,7 @@ TEST(Driver, FailedOutputIsExitStatusOne) {
   TempTree tree;
   tree.File("a", "", kTime);
   const std::string lumo = TargetCommand();
-  const std::string root = "'" + TargetPath(tree.root()) + "'";
+  const std::string root = ShellQuoted(TargetPath(tree.root()));
   const std::string full = lumo + " " + root + " '*' > /dev/full";
   EXPECT_EQ(WEXITSTATUS(system(full.c_str())), 1);
   const std::string closed = lumo + " " + root + " nothing >&-";

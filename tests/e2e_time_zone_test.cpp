@@ -53,10 +53,10 @@ TEST(TimeZones, ShowTheLocalTimeOfTheZone) {
       {"Europe/Berlin", "1970/01/01 01:00:00", "2023/07/15 14:00:00"},
   };
   for (const auto& c : cases) {
-    const std::string epoch = c.epoch != nullptr ? "\t" + std::string(c.epoch) + "\t" : none;
+    const std::string epoch = c.epoch != nullptr ? std::string("\t") + c.epoch + "\t" : none;
     EXPECT_EQ(
         RunLumo({TargetPath(tree.root()), "*"}, InZone(c.tz)).out,
-        Line(d + "epoch", 0, epoch) + Line(d + "summer", 0, "\t" + std::string(c.summer) + "\t"))
+        Line(d + "epoch", 0, epoch) + Line(d + "summer", 0, std::string("\t") + c.summer + "\t"))
         << c.tz;
   }
 }

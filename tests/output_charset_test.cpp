@@ -43,8 +43,8 @@ TEST_F(OutputCharset, Utf8TakesEveryCharacterAndMarksUnpairedSurrogates) {
       {u"\u07ff\u0800", "\xdf\xbf\xe0\xa0\x80"},
       {u"\uffff\U00010000", "\xef\xbf\xbf\xf0\x90\x80\x80"},
       {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
-      {std::u16string(1, char16_t{0xD800}) + u"x", "?x"},
-      {u"x" + std::u16string(1, char16_t{0xDC00}), "x?"},
+      {{char16_t{0xD800}, u'x'}, "?x"},
+      {{u'x', char16_t{0xDC00}}, "x?"},
       {std::u16string(2, char16_t{0xD800}), "??"},
   };
   for (const char* charset : {"UTF-8", "ANSI_X3.4-1968", ""}) {

@@ -2,15 +2,11 @@
 
 #include "support/wine.h"
 
-namespace {
-
-std::string Quoted(const std::string& text) {
+std::string ShellQuoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
-
-}  // namespace
 
 bool TargetIsWin32() {
   return !Win32Executable().empty();
@@ -26,9 +22,9 @@ std::string TargetPath(const std::string& hostPath) {
 }
 
 std::string TargetCommand() {
-  if (!TargetIsWin32()) return Quoted(LUMO_BINARY);
+  if (!TargetIsWin32()) return ShellQuoted(LUMO_BINARY);
   StartWine();
   std::string command = "env";
-  for (const std::string& var : WineVariables()) command += " " + Quoted(var);
-  return command + " wine " + Quoted(Win32Executable());
+  for (const std::string& var : WineVariables()) command.append(" ").append(ShellQuoted(var));
+  return command + " wine " + ShellQuoted(Win32Executable());
 }

@@ -11,6 +11,9 @@ bool TargetIsWin32();
 // POSIX build, its drive form ("Z:\tmp\...") for the Win32 build.
 std::string TargetPath(const std::string& hostPath);
 
+// `text` as one word for the shell.
+std::string ShellQuoted(const std::string& text);
+
 // A shell command that runs the target, for tests that need the shell's redirections: the
 // arguments, quoted for the shell, follow it.
 std::string TargetCommand();
