@@ -1,20 +1,35 @@
 // End-to-end tests of what only the Win32 build does: its separator, drive designators,
-// Shift_JIS bytes, CR LF line ends, the path length its ANSI calls take, and directories that
-// loop back through links.
+// Shift_JIS bytes, CR LF line ends, names the ANSI code page cannot hold, long paths, System32
+// on 64-bit Windows, and directories that loop back through links.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "fixtures/pe_image_writer.h"
 #include "support/lumo_run.h"
 #include "support/report_lines.h"
 #include "support/target.h"
 #include "support/temp_tree.h"
+#include "support/wine.h"
 
 namespace {
 
 std::string RawLine(const std::string& path, int64_t size) {
   return path + kDate + std::to_string(size) + "\r\n";
+}
+
+std::string Totals(int count, int64_t sum) {
+  return "Total   " + std::to_string(count) + " file(s) " + std::to_string(sum) + " bytes (" +
+         std::to_string(sum / 1024) + "K bytes).\n";
+}
+
+std::string LastLine(const std::string& out) {
+  const size_t start = out.rfind('\n', out.size() < 2 ? 0 : out.size() - 2);
+  return start == std::string::npos ? out : out.substr(start + 1);
 }
 
 #define SKIP_UNLESS_WIN32() \
@@ -111,7 +126,7 @@ TEST(Win32Paths, AKeptDirectoryArgumentIsPrintedAsTyped) {
   }
 }
 
-TEST(Win32Paths, PathsTheAnsiCallsCannotTakeAreUnreadable) {
+TEST(Win32Paths, PathsPastTheLimitOfTheAnsiCallsAreListedWalkedAndRead) {
   SKIP_UNLESS_WIN32();
   TempTree tree;
   // A directory whose path, with its separator, is 240 bytes long.
@@ -119,7 +134,7 @@ TEST(Win32Paths, PathsTheAnsiCallsCannotTakeAreUnreadable) {
   const std::string deep(240 - root.size() - 2, 'd');
   tree.Dir(deep);
   const std::string image = AsString(SimpleVersionedImage({{u"ProductVersion", u"5"}}));
-  // Full paths of 259 and 260 bytes: the first is the longest the ANSI calls take.
+  // Full paths of 259 and 260 bytes: the first is the longest the ANSI calls took.
   const std::string fits = std::string(259 - 240 - 4, 'f') + ".exe";
   const std::string over = std::string(260 - 240 - 4, 'o') + ".exe";
   tree.File(deep + "/" + fits, image, kTime);
@@ -137,7 +152,95 @@ TEST(Win32Paths, PathsTheAnsiCallsCannotTakeAreUnreadable) {
   EXPECT_EQ(RunLumo({"-S2", TargetPath(tree.root()), "*"}).out,
             Line(tree.Path(deep), 0) + Line(d + fits, image.size()) + "5\n\n" +
                 Line(d + listed, 0) + Line(d + listed + "/x", 0) + Line(d + over, image.size()) +
-                Line(d + unlisted, 0));
+                "5\n\n" + Line(d + unlisted, 0) + Line(d + unlisted + "/x", 0));
+}
+
+TEST(Win32Paths, PathsOf300And600BytesAreListedWalkedAndReadAsByThePosixBuild) {
+  SKIP_UNLESS_WIN32();
+  TempTree tree;
+  const std::string image = AsString(SimpleVersionedImage({{u"ProductVersion", u"5"}}));
+  // Directories with names of 100 bytes; the file at each depth is named so that its full
+  // path, as the Win32 build takes and prints it, has the length asked for.
+  std::string directory;
+  std::vector<std::string> files;
+  for (const auto& [depth, length] : {std::pair{1, 300}, std::pair{4, 600}}) {
+    while (std::count(directory.begin(), directory.end(), '/') < depth) {
+      directory += std::string(100, static_cast<char>('a' + directory.size() % 26)) + "/";
+      tree.Dir(directory);
+    }
+    const size_t used = TargetPath(tree.Path(directory)).size() + 4;
+    files.push_back(directory + std::string(length - used, 'f') + ".dll");
+    tree.File(files.back(), image, kTime);
+    ASSERT_EQ(TargetPath(tree.Path(files.back())).size(), static_cast<size_t>(length));
+  }
+  const LumoResult win32 = RunLumo({"-S", "-V", "-2", TargetPath(tree.root()), "*"});
+  EXPECT_EQ(win32.out, RunLumo({"-S", "-V", "-2", tree.root(), "*"}, PosixBuild()).out);
+  for (const std::string& file : files) {
+    EXPECT_NE(win32.out.find(Line(tree.Path(file), image.size()) + "5\n\n"), std::string::npos)
+        << file.size();
+  }
+  EXPECT_EQ(LastLine(win32.out), Totals(6, 2 * image.size()));
+}
+
+TEST(Win32Names, NamesTheCodePageCannotHoldAreReachedByTheirRealNames) {
+  SKIP_UNLESS_WIN32();
+  TempTree tree;
+  const std::string image = AsString(SimpleVersionedImage({{u"ProductVersion", u"5"}}));
+  const int64_t size = image.size();
+  tree.Dir("unicode");
+  for (const char* name :
+       {"\u0432\u0435\u0440\u0441\u0438\u044f.dll", "\u7248\u672c.dll", "\ud55c\uad6d\uc5b4.dll"}) {
+    tree.File("unicode/" + std::string(name), image, kTime);
+  }
+  const std::string folder = "unicode/\u043f\u0430\u043f\u043a\u0430";
+  tree.Dir(folder);
+  tree.File(folder + "/inner.dll", image, kTime);
+  tree.SetMtime(folder, kTime);
+  tree.Dir("latin");
+  tree.File("latin/caf\u00e9.dll", image, kTime);
+  const std::string u = tree.Path("unicode") + "/", v = "5\n\n", shown = u + "?????";
+  const struct {
+    int codePage;
+    const char* options;
+    std::string directory;
+    std::string out;
+  } cases[] = {
+      // Code page 1252 holds none of these names: each is shown as the ANSI calls name it, with
+      // "?", and read and walked by its real name.
+      {1252, "-SV2", "unicode",
+       Line(u + "??????.dll", size) + v + Line(shown, 0) + Line(shown + "/inner.dll", size) + v +
+           Line(u + "??.dll", size) + v + Line(u + "???.dll", size) + v + Totals(5, 4 * size)},
+      // So is a directory argument.
+      {1252, "-2", folder, Line(shown + "/inner.dll", size) + v},
+      // Code page 932 has no "\u00e9": its best fit is "e".
+      {932, "-V2", "latin", Line(tree.Path("latin/cafe.dll"), size) + v + Totals(1, size)},
+  };
+  for (const auto& c : cases) {
+    const LumoResult result =
+        RunLumo({c.options, TargetPath(tree.Path(c.directory)), "*"}, InCodePage(c.codePage));
+    EXPECT_EQ(result.out, c.out) << c.codePage << " " << c.directory;
+    if (strchr(c.options, 'V') == nullptr) continue;
+    EXPECT_EQ(LastLine(result.out),
+              LastLine(RunLumo({c.options, tree.Path(c.directory), "*"}, PosixBuild()).out))
+        << c.directory;
+  }
+}
+
+TEST(Win32System, System32ShowsThe64BitFilesAndSysWow64The32BitOnes) {
+  SKIP_UNLESS_WIN32();
+  StartWine();
+  const std::string windows = WinePrefix() + "/drive_c/windows/";
+  struct stat wide, narrow;
+  ASSERT_EQ(stat((windows + "system32/kernel32.dll").c_str(), &wide), 0);
+  ASSERT_EQ(stat((windows + "syswow64/kernel32.dll").c_str(), &narrow), 0);
+  ASSERT_NE(wide.st_size, narrow.st_size) << "the two copies cannot be told apart";
+  for (const std::string folder : {"system32", "syswow64"}) {
+    // What the POSIX build reads from the prefix's own copy of the folder.
+    std::string expected = RunLumo({windows + folder, "kernel32.dll"}, PosixBuild()).out;
+    EXPECT_NE(expected.find("\nFileVersion: "), std::string::npos) << expected;
+    expected.replace(0, windows.size(), "C:/windows/");
+    EXPECT_EQ(RunLumo({"C:\\windows\\" + folder, "kernel32.dll"}).out, expected);
+  }
 }
 
 TEST(Win32Listing, ADirectoryThatLoopsBackIsWalkedOncePerBranch) {

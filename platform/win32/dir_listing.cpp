@@ -2,15 +2,23 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "platform/win32/file_time.h"
+#include "platform/win32/listing_names.h"
+#include "platform/win32/system_path.h"
+#include "platform/win32/typed_paths.h"
+#include "platform/win32/wide_text.h"
 #include "platform/write_time.h"
 
+// Entries are listed, opened and walked by their real (UTF-16) names; the core gets each
+// name in the ANSI code page, as FindFirstFileA would give it.
 struct DirListing {
   HANDLE find = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAA data;
+  WIN32_FIND_DATAW data;
   bool delivered = false;  // whether `data` has been handed out already
+  std::wstring directory;  // the directory's real name, composed as the core composes it
+  std::string name;        // the current entry's name in the ANSI code page
   DirListing* parent = nullptr;
   bool known = false;  // whether the identity below could be read
   DWORD volume = 0;
@@ -21,10 +29,10 @@ struct DirListing {
 namespace {
 
 // Reads the volume and file index of a directory, which tell it apart from every other.
-bool ReadIdentity(const std::string& directory, DirListing* listing) {
-  const HANDLE handle =
-      CreateFileA(directory.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+bool ReadIdentity(DirListing* listing) {
+  const HANDLE handle = CreateFileW(SystemPath(listing->directory).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   const bool read = GetFileInformationByHandle(handle, &info);
@@ -55,13 +63,17 @@ int32_t WriteTimeOf(const FILETIME& time) {
 
 }  // namespace
 
+std::wstring CurrentEntryPath(const DirListing* listing) {
+  return listing->directory + listing->data.cFileName;
+}
+
 DirListing* OpenListing(const std::string& directory, DirListing* parent) {
-  // The ANSI calls take no longer path; one cut short would list another directory.
-  const std::string pattern = directory + "*.*";
-  if (pattern.size() >= MAX_PATH) return nullptr;
   auto* listing = new DirListing;
   listing->parent = parent;
-  if (!ReadIdentity(directory, listing) && parent != nullptr) {
+  // A subdirectory is the parent's current entry, which the core composed as this does.
+  listing->directory =
+      parent != nullptr ? CurrentEntryPath(parent) + L'\\' : WideStartDirectory(directory);
+  if (!ReadIdentity(listing) && parent != nullptr) {
     delete listing;
     return nullptr;
   }
@@ -69,7 +81,8 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
     delete listing;
     return nullptr;
   }
-  listing->find = FindFirstFileA(pattern.c_str(), &listing->data);
+  const std::wstring pattern = SystemPath(listing->directory + L"*.*");
+  listing->find = FindFirstFileW(pattern.c_str(), &listing->data);
   if (listing->find == INVALID_HANDLE_VALUE) {
     delete listing;
     return nullptr;
@@ -79,17 +92,18 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
 
 bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
   for (;;) {
-    if (listing->delivered && !FindNextFileA(listing->find, &listing->data)) return false;
+    if (listing->delivered && !FindNextFileW(listing->find, &listing->data)) return false;
     listing->delivered = true;
-    // A name too long for the buffer would arrive cut short: it cannot be named, so it is
+    // A name that filled the record would arrive cut short: it cannot be named, so it is
     // passed over.
-    if (memchr(listing->data.cFileName, '\0', sizeof listing->data.cFileName) != nullptr) break;
+    if (wmemchr(listing->data.cFileName, L'\0', MAX_PATH) != nullptr) break;
   }
-  const WIN32_FIND_DATAA& data = listing->data;
+  const WIN32_FIND_DATAW& data = listing->data;
+  listing->name = AnsiFromWide(data.cFileName, wcslen(data.cFileName));
   entry->attributes = data.dwFileAttributes;
   entry->writeTime = WriteTimeOf(data.ftLastWriteTime);
   entry->size = data.nFileSizeLow;
-  entry->name = data.cFileName;
+  entry->name = listing->name.c_str();
   return true;
 }
 

@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#include "platform/win32/listing_names.h"
+#include "platform/win32/system_path.h"
+#include "platform/win32/wide_text.h"
+
 struct VersionBlock {
   HGLOBAL memory = nullptr;
   void* bytes = nullptr;
@@ -15,10 +19,12 @@ VersionBlock gBlock;  // one block is alive at a time
 
 }  // namespace
 
-VersionBlock* LoadVersionInfo(DirListing*, const std::string& path) {
-  // The ANSI calls take no longer path; one cut short would read another file.
-  if (path.size() >= MAX_PATH) return nullptr;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);
+VersionBlock* LoadVersionInfo(DirListing* listing, const std::string& path) {
+  // The file is read by its real name. The block is the resource as stored, whichever call
+  // fills it, and VerQueryValueA converts its strings to the ANSI code page.
+  const std::wstring file =
+      SystemPath(listing != nullptr ? CurrentEntryPath(listing) : WideFromAnsi(path));
+  const DWORD size = GetFileVersionInfoSizeW(file.c_str(), nullptr);
   if (size == 0) return nullptr;
   // VerQueryValueA writes each string it converts into the block's spare half, and a string
   // whose stored length is 0 converts to nothing there: zeros make that an empty string.
@@ -29,7 +35,7 @@ VersionBlock* LoadVersionInfo(DirListing*, const std::string& path) {
     GlobalFree(memory);
     return nullptr;
   }
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, bytes)) {
+  if (!GetFileVersionInfoW(file.c_str(), 0, size, bytes)) {
     GlobalUnlock(memory);
     GlobalFree(memory);
     return nullptr;

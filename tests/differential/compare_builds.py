@@ -29,8 +29,8 @@ class Wine:
         self.exe = exe
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith(("WINE", "LC_", "LANG"))}
-        self.env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        LC_ALL=LOCALE)
+        self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=LOCALE)
         # Wine reads host names in the locale's charset, which it has only if the locale exists.
         probe = subprocess.run(["locale", "charmap"], env=dict(self.env, LC_ALL=LOCALE),
                                capture_output=True, text=True)

@@ -30,10 +30,10 @@ std::vector<std::string> ChildEnvironment(const LumoRun& run) {
     env.push_back(*var);
   }
   env.push_back("TZ=" + run.tz);
-  if (Win32Executable().empty()) {
+  if (Win32Executable().empty() || run.posixBuild) {
     env.push_back("LC_ALL=" + run.locale);
   } else {
-    for (const std::string& var : WineVariables()) env.push_back(var);
+    for (const std::string& var : WineVariables(run.codePage)) env.push_back(var);
   }
   return env;
 }
@@ -100,7 +100,7 @@ LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& ar
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
   if (!run.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, run.cwd.c_str());
 
-  const bool win32 = !Win32Executable().empty();
+  const bool win32 = !Win32Executable().empty() && !run.posixBuild;
   if (win32) StartWine();
   std::vector<std::string> argStrings{LUMO_BINARY};
   if (win32) argStrings = {"wine", Win32Executable()};
@@ -134,6 +134,6 @@ LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& ar
   } while (waited < 0 && errno == EINTR);
   result.status = waited == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.raw = result.out;
-  if (win32) result.out = PosixForm(result.raw);
+  if (win32) result.out = PosixForm(result.raw, run.codePage);
   return result;
 }

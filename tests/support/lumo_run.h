@@ -6,8 +6,10 @@
 
 struct LumoRun {
   std::string tz = "UTC";    // TZ of the run
-  std::string locale = "C";  // LC_ALL of the run
+  std::string locale = "C";  // LC_ALL of the POSIX build's run
   std::string cwd;           // working directory; empty: the test's own
+  int codePage = 932;        // the Win32 build's ANSI code page: 932 or 1252
+  bool posixBuild = false;   // the POSIX build even where the Win32 build is under test
 };
 
 struct LumoResult {
@@ -26,6 +28,18 @@ inline LumoRun InZone(const std::string& tz) {
   return run;
 }
 
+inline LumoRun InCodePage(int codePage) {
+  LumoRun run;
+  run.codePage = codePage;
+  return run;
+}
+
+inline LumoRun PosixBuild() {
+  LumoRun run;
+  run.posixBuild = true;
+  return run;
+}
+
 inline LumoRun InDirectory(const std::string& cwd) {
   LumoRun run;
   run.cwd = cwd;
@@ -33,7 +47,7 @@ inline LumoRun InDirectory(const std::string& cwd) {
 }
 
 // Runs lumo with `args` (argument 0 is supplied), with no standard input. The Win32 build runs
-// under Wine in the Japanese ANSI code page (932) whatever the locale asked for.
+// under Wine in the ANSI code page of `run.codePage` whatever the locale asked for.
 LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run = {});
 
 // RunLumo as `user` (e.g. "nobody") when the test runs as root; as the test's own user otherwise.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 extern char** environ;
 
@@ -20,16 +21,22 @@ namespace {
 
 // Its ANSI code page is 932.
 const std::string kLocale = "ja_JP.UTF-8";
+// Wine gives the C locale code page 1252; UTF-8 lets it read every host name.
+const std::string kWesternLocale = "C.UTF-8";
 
 // LOCPATH for Wine, where the system lacks the Japanese locale: one made in the prefix.
 std::string gLocalePath;
 
-std::string Prefix() {
+}  // namespace
+
+std::string WinePrefix() {
   const char* chosen = getenv("LUMO_WINEPREFIX");
   if (chosen != nullptr && *chosen != '\0') return chosen;
   const std::string& exe = Win32Executable();
   return exe.substr(0, exe.rfind('/') + 1) + "wineprefix";
 }
+
+namespace {
 
 // Runs a Wine tool with the Wine variables, its output discarded, and returns its exit status.
 int RunTool(std::vector<std::string> args) {
@@ -64,13 +71,25 @@ int RunTool(std::vector<std::string> args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Whether the prefix is a 64-bit one (Wine notes its architecture in system.reg).
+bool IsWin64Prefix() {
+  std::ifstream registry(WinePrefix() + "/system.reg");
+  std::string line;
+  while (std::getline(registry, line)) {
+    if (line.starts_with("#arch=")) return line == "#arch=win64";
+  }
+  return false;
+}
+
 void StopWine() {
   RunTool({"wineserver", "-k"});
 }
 
-// iconv's CP932 to UTF-8; a byte it cannot take becomes a visible marker.
-std::string ShiftJisToUtf8(const std::string& text) {
-  static const iconv_t converter = iconv_open("UTF-8", "CP932");
+// iconv's CP932 or CP1252 to UTF-8; a byte it cannot take becomes a visible marker.
+std::string CodePageToUtf8(const std::string& text, int codePage) {
+  static const iconv_t japanese = iconv_open("UTF-8", "CP932");
+  static const iconv_t western = iconv_open("UTF-8", "CP1252");
+  const iconv_t converter = codePage == 1252 ? western : japanese;
   if (converter == reinterpret_cast<iconv_t>(-1)) return text;
   iconv(converter, nullptr, nullptr, nullptr, nullptr);
   std::string out;
@@ -115,9 +134,10 @@ const std::string& Win32Executable() {
   return exe;
 }
 
-std::vector<std::string> WineVariables() {
-  std::vector<std::string> vars = {"WINEPREFIX=" + Prefix(), "WINEDEBUG=-all",
-                                   "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=" + kLocale};
+std::vector<std::string> WineVariables(int codePage) {
+  const std::string& locale = codePage == 1252 ? kWesternLocale : kLocale;
+  std::vector<std::string> vars = {"WINEPREFIX=" + WinePrefix(), "WINEARCH=win64", "WINEDEBUG=-all",
+                                   "WINEDLLOVERRIDES=mscoree,mshtml=", "LC_ALL=" + locale};
   if (!gLocalePath.empty()) vars.push_back("LOCPATH=" + gLocalePath);
   return vars;
 }
@@ -132,7 +152,7 @@ void StartWine() {
   if (exists != nullptr) {
     freelocale(exists);
   } else {
-    const std::string path = Prefix() + "/locale";
+    const std::string path = WinePrefix() + "/locale";
     const std::string made = path + "/" + kLocale + "/LC_CTYPE";
     struct stat status;
     if (stat(made.c_str(), &status) != 0) {
@@ -146,20 +166,25 @@ void StartWine() {
     gLocalePath = path;
   }
   struct stat status;
-  if (stat((Prefix() + "/system.reg").c_str(), &status) != 0) {
+  if (stat((WinePrefix() + "/system.reg").c_str(), &status) != 0) {
     // A first boot takes a while; the server it leaves is let go before ours starts.
-    if (RunTool({"wineboot", "-i"}) != 0) {
-      fprintf(stderr, "wineboot failed for %s\n", Prefix().c_str());
+    if (RunTool({"wine", "wineboot", "-i"}) != 0) {
+      fprintf(stderr, "wineboot failed for %s\n", WinePrefix().c_str());
       abort();
     }
     RunTool({"wineserver", "-w"});
+  }
+  if (!IsWin64Prefix()) {
+    fprintf(stderr, "%s is not a 64-bit prefix: remove it to have one made\n",
+            WinePrefix().c_str());
+    abort();
   }
   // Persistent for a minute after its last client, should the tests not get to stop it.
   const int server = RunTool({"wineserver", "-p60"});
   if (server == 0) {
     atexit(StopWine);
   } else if (server != 2) {  // 2: one already runs for the prefix
-    fprintf(stderr, "wineserver failed for %s\n", Prefix().c_str());
+    fprintf(stderr, "wineserver failed for %s\n", WinePrefix().c_str());
     abort();
   }
   // The first program of a session starts Wine's services, which inherit its output and hold
@@ -167,7 +192,7 @@ void StartWine() {
   RunTool({"wine", Win32Executable()});
 }
 
-std::string PosixForm(const std::string& raw) {
+std::string PosixForm(const std::string& raw, int codePage) {
   std::string lines;
   lines.reserve(raw.size());
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -175,7 +200,7 @@ std::string PosixForm(const std::string& raw) {
     if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) lines += "<LF>";
     lines += raw[i];
   }
-  std::string text = ShiftJisToUtf8(lines);
+  std::string text = CodePageToUtf8(lines, codePage);
   ReplaceAll(&text, "Z:\\", "/");
   ReplaceAll(&text, "\\", "/");
   return text;

@@ -13,9 +13,14 @@ const std::string& Win32Executable();
 // stopped when the process exits. Aborts the test program when Wine cannot be started.
 void StartWine();
 
-// NAME=value settings that every Wine run gets: the prefix, no debug output, no installers,
-// and the Japanese locale, which makes the ANSI code page 932.
-std::vector<std::string> WineVariables();
+// The host directory of the Wine prefix, a 64-bit one, in which the 32-bit program runs as on
+// 64-bit Windows.
+std::string WinePrefix();
 
-// The Win32 build's output in the POSIX build's form (see LumoResult::out).
-std::string PosixForm(const std::string& raw);
+// NAME=value settings that every Wine run gets: the prefix, no debug output, no installers,
+// and a locale that makes the ANSI code page `codePage`: 932 (Japanese) or 1252 (Western).
+std::vector<std::string> WineVariables(int codePage = 932);
+
+// The Win32 build's output, in code page `codePage`, in the POSIX build's form (see
+// LumoResult::out).
+std::string PosixForm(const std::string& raw, int codePage = 932);
