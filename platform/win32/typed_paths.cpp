@@ -22,7 +22,8 @@ TypedPath& CurrentDirectory() {
   return current;
 }
 
-bool IsStartOf(const TypedPath& typed, const std::string& directory) {
+// Whether `directory` is the remembered path, maybe with the separator the core appended.
+bool IsTypedForm(const TypedPath& typed, const std::string& directory) {
   const std::string& ansi = typed.first;
   if (directory == ansi) return true;
   return directory.size() == ansi.size() + 1 && directory.compare(0, ansi.size(), ansi) == 0 &&
@@ -44,11 +45,11 @@ void RememberCurrentDirectory(const std::string& ansi, const std::wstring& wide)
 }
 
 std::wstring WideStartDirectory(const std::string& directory) {
-  if (!CurrentDirectory().second.empty() && IsStartOf(CurrentDirectory(), directory)) {
+  if (!CurrentDirectory().second.empty() && IsTypedForm(CurrentDirectory(), directory)) {
     return WideOf(CurrentDirectory(), directory);
   }
   for (const TypedPath& typed : Arguments()) {
-    if (IsStartOf(typed, directory)) return WideOf(typed, directory);
+    if (IsTypedForm(typed, directory)) return WideOf(typed, directory);
   }
   return WideFromAnsi(directory);
 }
