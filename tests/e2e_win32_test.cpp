@@ -190,7 +190,7 @@ TEST(Win32Names, NamesTheCodePageCannotHoldAreReachedByTheirRealNames) {
   tree.Dir("unicode");
   for (const char* name :
        {"\u0432\u0435\u0440\u0441\u0438\u044f.dll", "\u7248\u672c.dll", "\ud55c\uad6d\uc5b4.dll"}) {
-    tree.File("unicode/" + std::string(name), image, kTime);
+    tree.File(std::string("unicode/") + name, image, kTime);
   }
   const std::string folder = "unicode/\u043f\u0430\u043f\u043a\u0430";
   tree.Dir(folder);
