@@ -22,11 +22,22 @@ HEAD = re.compile(r"^(.*)\t(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)\t(-?\d+)$")
 LOCALE = "ja_JP.UTF-8"  # Wine's ANSI code page is then 932
 
 
+def wine_loader(exe):
+    """64-bit Wine's own loader for a 64-bit lumo.exe (COFF machine 0x8664), else "wine"."""
+    with open(exe, "rb") as file:
+        header = file.read(4096)
+    at = int.from_bytes(header[0x3C:0x40], "little")
+    if header[at + 4:at + 6] != b"\x64\x86":
+        return "wine"
+    return "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine64"
+
+
 class Wine:
     """One prefix and one running server for all the Win32 runs."""
 
     def __init__(self, exe, prefix):
         self.exe = exe
+        self.loader = wine_loader(exe)
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith(("WINE", "LC_", "LANG"))}
         self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
@@ -42,19 +53,19 @@ class Wine:
                                 os.path.join(path, LOCALE)], capture_output=True)
             self.env["LOCPATH"] = path
         if not os.path.exists(os.path.join(prefix, "system.reg")):
-            self.tool(["wineboot", "-i"], check=True)
+            self.tool([self.loader, "wineboot", "-i"], check=True)
             self.tool(["wineserver", "-w"])
         self.started = self.tool(["wineserver", "-p60"]) == 0
         # The first program of a session starts Wine's services, which inherit its output and
         # hold it open: they start here, on /dev/null, rather than on a pipe read to its end.
-        self.tool(["wine", exe])
+        self.tool([self.loader, exe])
 
     def tool(self, args, check=False):
         return subprocess.run(args, env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, check=check).returncode
 
     def run(self, args):
-        return subprocess.run(["wine", self.exe] + args, env=dict(self.env, TZ="UTC"),
+        return subprocess.run([self.loader, self.exe] + args, env=dict(self.env, TZ="UTC"),
                               stdin=subprocess.DEVNULL, capture_output=True)
 
     def stop(self):

@@ -103,7 +103,7 @@ LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& ar
   const bool win32 = !Win32Executable().empty() && !run.posixBuild;
   if (win32) StartWine();
   std::vector<std::string> argStrings{LUMO_BINARY};
-  if (win32) argStrings = {"wine", Win32Executable()};
+  if (win32) argStrings = {WineLoader(), Win32Executable()};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argStrings) argv.push_back(arg.data());

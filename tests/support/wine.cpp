@@ -67,6 +67,7 @@ int RunTool(std::vector<std::string> args) {
   if (spawned != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -116,7 +117,27 @@ void ReplaceAll(std::string* text, const std::string& from, const std::string& t
   }
 }
 
+// Whether the PE image at `path` is one for x86-64 (its COFF machine is 0x8664).
+bool IsX64Image(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  unsigned char header[4096] = {};
+  file.read(reinterpret_cast<char*>(header), sizeof header);
+  const uint32_t peOffset = header[0x3c] | header[0x3d] << 8 | header[0x3e] << 16 |
+                            static_cast<uint32_t>(header[0x3f]) << 24;
+  if (peOffset > sizeof header - 6) return false;
+  return header[peOffset + 4] == 0x64 && header[peOffset + 5] == 0x86;
+}
+
 }  // namespace
+
+const std::string& WineLoader() {
+  static const std::string loader = [] {
+    if (!IsX64Image(Win32Executable())) return std::string("wine");
+    const std::string debian = "/usr/lib/wine/wine64";
+    return access(debian.c_str(), X_OK) == 0 ? debian : std::string("wine64");
+  }();
+  return loader;
+}
 
 const std::string& Win32Executable() {
   static const std::string exe = [] {
@@ -168,7 +189,7 @@ void StartWine() {
   struct stat status;
   if (stat((WinePrefix() + "/system.reg").c_str(), &status) != 0) {
     // A first boot takes a while; the server it leaves is let go before ours starts.
-    if (RunTool({"wine", "wineboot", "-i"}) != 0) {
+    if (RunTool({WineLoader(), "wineboot", "-i"}) != 0) {
       fprintf(stderr, "wineboot failed for %s\n", WinePrefix().c_str());
       abort();
     }
@@ -189,7 +210,7 @@ void StartWine() {
   }
   // The first program of a session starts Wine's services, which inherit its output and hold
   // it open: they start here, on /dev/null, rather than on a test's pipes.
-  RunTool({"wine", Win32Executable()});
+  RunTool({WineLoader(), Win32Executable()});
 }
 
 std::string PosixForm(const std::string& raw, int codePage) {

@@ -8,6 +8,10 @@
 // The absolute path of the lumo.exe under test (LUMO_WIN32_EXE), or "" for the POSIX build.
 const std::string& Win32Executable();
 
+// The Wine loader that runs it: 64-bit Wine's own for a 64-bit lumo.exe, which then needs no
+// 32-bit Linux program (none runs where the kernel takes no 32-bit programs), else "wine".
+const std::string& WineLoader();
+
 // Makes sure the prefix exists (LUMO_WINEPREFIX, else "wineprefix" beside lumo.exe) and that
 // a server runs for it, so that no run pays for Wine's start-up. A server started here is
 // stopped when the process exits. Aborts the test program when Wine cannot be started.
