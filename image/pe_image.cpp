@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "image/byte_view.h"
+#include "image/file_reader.h"
+#include "image/ne_image.h"
 
 namespace {
 
@@ -11,7 +13,6 @@ namespace {
 // image; the second, the whole resource directory and usually the resources as well.
 constexpr size_t kHeadersReadSize = 4096;
 constexpr size_t kDirectoryReadSize = 64 * 1024;
-constexpr size_t kSpillReadSize = 4096;
 
 constexpr uint16_t kPe32Magic = 0x10b;
 constexpr uint16_t kPe32PlusMagic = 0x20b;
@@ -24,12 +25,6 @@ constexpr uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr uint32_t kVersionType = 16;
 constexpr uint32_t kVersionName = 1;
 
-struct Reader {
-  const FileSource* source;
-  ImageBuffers* buffers;
-  uint64_t fileEnd = UINT64_MAX;  // known once a read comes up short
-};
-
 // A run of file bytes that the structures inside it must not leave.
 struct Region {
   uint64_t offset = 0;
@@ -40,45 +35,14 @@ bool Fits(uint64_t length, uint64_t offset, uint64_t size) {
   return offset <= length && length - offset >= size;
 }
 
-void Load(Reader& reader, uint64_t offset, size_t size, FileWindow* window) {
-  if (window->bytes.size() < size) window->bytes.resize(size);
-  window->offset = offset;
-  const FileSource& source = *reader.source;
-  const size_t got = source.read(source.context, offset, window->bytes.data(), size);
-  window->length = got <= size ? got : 0;
-  if (window->length < size) reader.fileEnd = std::min(reader.fileEnd, offset + window->length);
-}
-
-bool WindowView(const FileWindow& window, uint64_t offset, uint64_t size, ByteView* view) {
-  if (offset < window.offset) return false;
-  const ByteView held{window.bytes.data(), window.length};
-  return Slice(held, offset - window.offset, size, view);
-}
-
-bool HeldView(const ImageBuffers& buffers, uint64_t offset, uint64_t size, ByteView* view) {
-  return WindowView(buffers.headers, offset, size, view) ||
-         WindowView(buffers.directory, offset, size, view) ||
-         WindowView(buffers.spill, offset, size, view);
-}
-
-// The `size` bytes at file offset `offset`, from what is held or else from one more read.
-// Only for structures of a few bytes; false when the file ends first.
-bool Fetch(Reader& reader, uint64_t offset, uint64_t size, ByteView* view) {
-  if (HeldView(*reader.buffers, offset, size, view)) return true;
-  if (size > kSpillReadSize || offset >= reader.fileEnd || reader.fileEnd - offset < size) {
-    return false;
-  }
-  Load(reader, offset, kSpillReadSize, &reader.buffers->spill);
-  return WindowView(reader.buffers->spill, offset, size, view);
-}
-
 struct Image {
+  uint64_t neHeader = 0;  // where the NE header is, in a New Executable; 0 otherwise
   uint64_t sectionTable = 0;
   uint16_t sectionCount = 0;
   uint32_t resourceRva = 0;
 };
 
-ResourceStatus ReadHeaders(Reader& reader, Image* image) {
+ResourceStatus ReadHeaders(FileReader& reader, Image* image) {
   ByteView dos;
   uint8_t m = 0, z = 0;
   uint32_t peOffset = 0;
@@ -87,6 +51,15 @@ ResourceStatus ReadHeaders(Reader& reader, Image* image) {
   ReadU8(dos, 1, &z);
   if (m != 'M' || z != 'Z') return ResourceStatus::kAbsent;
   ReadU32(dos, 0x3c, &peOffset);
+
+  // A New Executable's header carries its own resource table.
+  ByteView newHeader;
+  uint16_t newSignature = 0;
+  if (Fetch(reader, peOffset, 2, &newHeader) && ReadU16(newHeader, 0, &newSignature) &&
+      newSignature == kNeSignature) {
+    image->neHeader = peOffset;
+    return ResourceStatus::kFound;
+  }
 
   // The signature and the file header; without them this is a DOS program, not a PE image.
   ByteView pe;
@@ -135,7 +108,7 @@ ResourceStatus ReadHeaders(Reader& reader, Image* image) {
 }
 
 // The file bytes behind `rva`: from there to the end of what its section both maps and stores.
-bool MapRva(Reader& reader, const Image& image, uint32_t rva, Region* region) {
+bool MapRva(FileReader& reader, const Image& image, uint32_t rva, Region* region) {
   for (uint32_t i = 0; i < image.sectionCount; ++i) {
     ByteView header;
     if (!Fetch(reader, image.sectionTable + uint64_t{i} * kSectionHeaderSize, kSectionHeaderSize,
@@ -164,7 +137,7 @@ bool MapRva(Reader& reader, const Image& image, uint32_t rva, Region* region) {
 // Looks in the resource directory table at `table` (relative to the directory's start) for the
 // entry named by the ID `id`, or, with `id` < 0, for the preferred language. Its OffsetToData
 // goes to `target`.
-ResourceStatus FindEntry(Reader& reader, const Region& resources, uint32_t table, int64_t id,
+ResourceStatus FindEntry(FileReader& reader, const Region& resources, uint32_t table, int64_t id,
                          uint32_t* target) {
   ByteView header;
   if (!Fits(resources.length, table, kDirectoryHeaderSize) ||
@@ -208,7 +181,7 @@ ResourceStatus FindEntry(Reader& reader, const Region& resources, uint32_t table
 
 // Walks the three levels (type, name, language) to the version resource's data entry. A fixed
 // depth, so that an entry pointing back up the tree cannot make it loop.
-ResourceStatus FindVersionDataEntry(Reader& reader, const Region& resources, uint32_t* dataEntry) {
+ResourceStatus FindVersionDataEntry(FileReader& reader, const Region& resources, uint32_t* dataEntry) {
   const int64_t wanted[3] = {kVersionType, kVersionName, -1};
   uint32_t table = 0;
   for (int level = 0; level < 3; ++level) {
@@ -231,12 +204,13 @@ ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffe
   buffers->headers.length = 0;
   buffers->directory.length = 0;
   buffers->spill.length = 0;
-  Reader reader{&source, buffers};
-  Load(reader, 0, kHeadersReadSize, &buffers->headers);
+  FileReader reader{&source, buffers};
+  LoadWindow(reader, 0, kHeadersReadSize, &buffers->headers);
 
   Image image;
   const ResourceStatus headers = ReadHeaders(reader, &image);
   if (headers != ResourceStatus::kFound) return headers;
+  if (image.neHeader != 0) return ReadNeVersionResource(reader, image.neHeader, resource);
   Region resources;
   if (!MapRva(reader, image, image.resourceRva, &resources)) return ResourceStatus::kCorrupt;
 
@@ -245,7 +219,7 @@ ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffe
   ByteView held;
   if (!HeldView(*buffers, resources.offset, directorySize, &held) &&
       resources.offset < reader.fileEnd) {
-    Load(reader, resources.offset, directorySize, &buffers->directory);
+    LoadWindow(reader, resources.offset, directorySize, &buffers->directory);
   }
 
   uint32_t dataEntryOffset = 0;
@@ -265,18 +239,6 @@ ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffe
     return ResourceStatus::kCorrupt;
   }
 
-  ByteView bytes;
-  if (HeldView(*buffers, data.offset, dataSize, &bytes)) {
-    resource->assign(bytes.data, bytes.data + bytes.size);
-    return ResourceStatus::kFound;
-  }
-  if (data.offset >= reader.fileEnd || reader.fileEnd - data.offset < dataSize) {
-    return ResourceStatus::kCorrupt;
-  }
-  resource->resize(dataSize);
-  if (source.read(source.context, data.offset, resource->data(), dataSize) != dataSize) {
-    resource->clear();
-    return ResourceStatus::kCorrupt;
-  }
+  if (!CopySpan(reader, data.offset, dataSize, resource)) return ResourceStatus::kCorrupt;
   return ResourceStatus::kFound;
 }

@@ -1,6 +1,8 @@
 // Queries over a raw VS_VERSIONINFO resource, matching paths as VerQueryValueA does.
 #pragma once
 
+#include <cstdint>
+
 #include "image/byte_view.h"
 
 enum class QueryStatus {
@@ -10,13 +12,22 @@ enum class QueryStatus {
 };
 
 struct VersionValue {
-  // Binary: the value's bytes. Text: its UTF-16LE units, up to (not including) the first NUL.
+  // Binary: the value's bytes. Text: its UTF-16LE units, up to (not including) the first NUL;
+  // or, when `ansi`, its bytes in code page `codePage`, up to the first NUL.
   ByteView bytes;
   bool text = false;
+  bool ansi = false;
+  // Of an ANSI string: the code page that its string table's key names ("040904E4": 1252),
+  // 0 when the key is not eight hexadecimal digits.
+  uint16_t codePage = 0;
 };
 
 // Finds `subBlock`, e.g. "\VarFileInfo\Translation" or "\StringFileInfo\040904b0\CompanyName",
 // in `block`. Components match keys case-insensitively (ASCII) and empty components are
 // skipped. Values under StringFileInfo are text; all others are binary. A path without
 // components gives the root's value, the VS_FIXEDFILEINFO. `value` points into `block`.
+//
+// The block is in the 32-bit form (UTF-16 keys and strings, wType) or, as Windows tells them
+// apart by the byte where the 32-bit form's wType and the 16-bit form's key begin, in the
+// 16-bit form (ANSI keys and strings, no wType) when that byte is a printable ASCII character.
 QueryStatus FindVersionValue(ByteView block, const char* subBlock, VersionValue* value);

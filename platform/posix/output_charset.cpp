@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <initializer_list>
+#include <string>
 
 namespace {
 
@@ -16,6 +17,10 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 iconv_t gFromUtf8 = kNoConverter;
 iconv_t gFromShiftJis = kNoConverter;
 bool gShiftJisOutput = false;
+std::string gCharset = "UTF-8";  // the output charset as iconv names it
+// The last code page converted from, and its converter to the output charset.
+unsigned gCodePage = 0;
+iconv_t gFromCodePage = kNoConverter;
 
 bool IsOneOf(const char* charset, std::initializer_list<const char*> names) {
   for (const char* name : names) {
@@ -33,6 +38,52 @@ size_t Utf8SequenceLength(unsigned char lead) {
 
 size_t ShiftJisCharacterLength(unsigned char lead) {
   return ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) ? 2 : 1;
+}
+
+// Of the other double-byte code pages (936, 949, 950).
+size_t DoubleByteCharacterLength(unsigned char lead) {
+  return lead >= 0x81 && lead <= 0xFE ? 2 : 1;
+}
+
+size_t SingleByteCharacterLength(unsigned char) {
+  return 1;
+}
+
+// What iconv calls a Windows code page.
+std::string IconvName(unsigned codePage) {
+  switch (codePage) {
+    case 65001:
+      return "UTF-8";
+    case 20127:
+      return "US-ASCII";
+    case 10000:
+      return "MACINTOSH";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
+    case 20932:
+    case 51932:
+      return "EUC-JP";
+  }
+  if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
+  return "CP" + std::to_string(codePage);
+}
+
+constexpr unsigned kFallbackCodePage = 1252;
+
+// The converter from `codePage` to the output charset: Windows-1252's where the code page is 0
+// or one that iconv does not know.
+iconv_t CodePageConverter(unsigned codePage) {
+  if (gFromCodePage != kNoConverter && gCodePage == codePage) return gFromCodePage;
+  if (gFromCodePage != kNoConverter) iconv_close(gFromCodePage);
+  gCodePage = codePage;
+  gFromCodePage = codePage == 0 ? kNoConverter
+                                : iconv_open(gCharset.c_str(), IconvName(codePage).c_str());
+  if (gFromCodePage == kNoConverter && codePage != kFallbackCodePage) {
+    gFromCodePage = iconv_open(gCharset.c_str(), IconvName(kFallbackCodePage).c_str());
+  }
+  return gFromCodePage;
 }
 
 // Converts with `converter`, putting "?" for each character it cannot take.
@@ -101,12 +152,13 @@ void InitOutputCharset() {
 }
 
 void SelectOutputCharset(const char* charset) {
-  for (iconv_t* converter : {&gFromUtf8, &gFromShiftJis}) {
+  for (iconv_t* converter : {&gFromUtf8, &gFromShiftJis, &gFromCodePage}) {
     if (*converter != kNoConverter) iconv_close(*converter);
     *converter = kNoConverter;
   }
   gUtf8 = true;
   gShiftJisOutput = false;
+  gCharset = "UTF-8";
   if (charset == nullptr || *charset == '\0' ||
       IsOneOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "UTF-8", "UTF8"})) {
     return;
@@ -117,6 +169,7 @@ void SelectOutputCharset(const char* charset) {
     return;  // a charset iconv does not know: UTF-8 after all
   }
   gUtf8 = false;
+  gCharset = charset;
   gShiftJisOutput = IsOneOf(charset, {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "CP932", "WINDOWS-31J",
                                       "MS_KANJI", "CSSHIFTJIS", "IBM-943", "MS932"});
 }
@@ -129,6 +182,22 @@ void AppendUtf16InOutputCharset(const uint8_t* utf16le, size_t units, std::strin
   std::string utf8;
   AppendUtf16AsUtf8(utf16le, units, &utf8);
   ConvertReplacing(gFromUtf8, utf8.data(), utf8.size(), Utf8SequenceLength, out);
+}
+
+void AppendCodePageInOutputCharset(const uint8_t* bytes, size_t size, unsigned codePage,
+                                   std::string* out) {
+  const iconv_t converter = CodePageConverter(codePage);
+  if (converter == kNoConverter) {
+    // Not even Windows-1252 is known: ASCII alone.
+    for (size_t i = 0; i < size; ++i) out->push_back(bytes[i] < 0x80 ? static_cast<char>(bytes[i]) : '?');
+    return;
+  }
+  size_t (*characterLength)(unsigned char) = SingleByteCharacterLength;
+  if (codePage == 932) characterLength = ShiftJisCharacterLength;
+  if (codePage == 936 || codePage == 949 || codePage == 950) {
+    characterLength = DoubleByteCharacterLength;
+  }
+  ConvertReplacing(converter, reinterpret_cast<const char*>(bytes), size, characterLength, out);
 }
 
 std::string ShiftJisInOutputCharset(const char* shiftJis) {

@@ -16,5 +16,12 @@ void SelectOutputCharset(const char* charset);
 // "?". A NUL unit is converted like any other.
 void AppendUtf16InOutputCharset(const uint8_t* utf16le, size_t units, std::string* out);
 
+// Appends `size` bytes of text in the Windows code page `codePage` (1252, 932, ...), converted to
+// the output charset. Code page 0, and one that iconv does not know, is taken as Windows-1252.
+// A character the charset cannot represent, and a byte sequence the code page does not define,
+// becomes "?".
+void AppendCodePageInOutputCharset(const uint8_t* bytes, size_t size, unsigned codePage,
+                                   std::string* out);
+
 // Converts Shift_JIS (code page 932) bytes to the output charset.
 std::string ShiftJisInOutputCharset(const char* shiftJis);

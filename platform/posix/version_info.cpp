@@ -61,7 +61,12 @@ bool QueryVersionValue(VersionBlock* block, const char* subBlock, const void** v
     return true;
   }
   block->text.clear();
-  AppendUtf16InOutputCharset(found.bytes.data, found.bytes.size / 2, &block->text);
+  if (found.ansi) {
+    AppendCodePageInOutputCharset(found.bytes.data, found.bytes.size, found.codePage,
+                                  &block->text);
+  } else {
+    AppendUtf16InOutputCharset(found.bytes.data, found.bytes.size / 2, &block->text);
+  }
   *value = block->text.c_str();
   *length = static_cast<uint32_t>(block->text.size());
   return true;
