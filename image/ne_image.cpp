@@ -84,8 +84,8 @@ ResourceStatus ReadNeVersionResource(FileReader& reader, uint64_t neHeader,
   const uint64_t offset = uint64_t{offsetUnits} << shift;
   const uint64_t length = uint64_t{lengthUnits} << shift;
   if (length <= kFixedFileInfoSize) return ResourceStatus::kAbsent;
-  const uint64_t size = std::min({length, (length - kFixedFileInfoSize) * 4,
-                                  uint64_t{kMaxVersionResourceSize}});
+  const uint64_t size =
+      std::min({length, (length - kFixedFileInfoSize) * 4, uint64_t{kMaxVersionResourceSize}});
   // The length counts whole alignment units, so the last resource may run past the end of a
   // file that was not padded to them: what is there is the resource.
   if (!CopyUpTo(reader, offset, size, resource)) return ResourceStatus::kCorrupt;

@@ -181,7 +181,8 @@ ResourceStatus FindEntry(FileReader& reader, const Region& resources, uint32_t t
 
 // Walks the three levels (type, name, language) to the version resource's data entry. A fixed
 // depth, so that an entry pointing back up the tree cannot make it loop.
-ResourceStatus FindVersionDataEntry(FileReader& reader, const Region& resources, uint32_t* dataEntry) {
+ResourceStatus FindVersionDataEntry(FileReader& reader, const Region& resources,
+                                    uint32_t* dataEntry) {
   const int64_t wanted[3] = {kVersionType, kVersionName, -1};
   uint32_t table = 0;
   for (int level = 0; level < 3; ++level) {

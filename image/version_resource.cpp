@@ -45,8 +45,7 @@ uint64_t StoredValueSize(const Form& form, const Node& node) {
 }
 
 // Reads the node at `start`, which must end by `limit`. kAbsent: its wLength is 0.
-QueryStatus ReadNode(ByteView block, const Form& form, uint64_t start, uint64_t limit,
-                     Node* node) {
+QueryStatus ReadNode(ByteView block, const Form& form, uint64_t start, uint64_t limit, Node* node) {
   uint16_t length = 0;
   if (!ReadU16(block, start, &length)) return QueryStatus::kCorrupt;
   if (length == 0) return QueryStatus::kAbsent;

@@ -78,8 +78,8 @@ iconv_t CodePageConverter(unsigned codePage) {
   if (gFromCodePage != kNoConverter && gCodePage == codePage) return gFromCodePage;
   if (gFromCodePage != kNoConverter) iconv_close(gFromCodePage);
   gCodePage = codePage;
-  gFromCodePage = codePage == 0 ? kNoConverter
-                                : iconv_open(gCharset.c_str(), IconvName(codePage).c_str());
+  gFromCodePage =
+      codePage == 0 ? kNoConverter : iconv_open(gCharset.c_str(), IconvName(codePage).c_str());
   if (gFromCodePage == kNoConverter && codePage != kFallbackCodePage) {
     gFromCodePage = iconv_open(gCharset.c_str(), IconvName(kFallbackCodePage).c_str());
   }
@@ -189,7 +189,8 @@ void AppendCodePageInOutputCharset(const uint8_t* bytes, size_t size, unsigned c
   const iconv_t converter = CodePageConverter(codePage);
   if (converter == kNoConverter) {
     // Not even Windows-1252 is known: ASCII alone.
-    for (size_t i = 0; i < size; ++i) out->push_back(bytes[i] < 0x80 ? static_cast<char>(bytes[i]) : '?');
+    for (size_t i = 0; i < size; ++i)
+      out->push_back(bytes[i] < 0x80 ? static_cast<char>(bytes[i]) : '?');
     return;
   }
   size_t (*characterLength)(unsigned char) = SingleByteCharacterLength;

@@ -62,8 +62,7 @@ bool QueryVersionValue(VersionBlock* block, const char* subBlock, const void** v
   }
   block->text.clear();
   if (found.ansi) {
-    AppendCodePageInOutputCharset(found.bytes.data, found.bytes.size, found.codePage,
-                                  &block->text);
+    AppendCodePageInOutputCharset(found.bytes.data, found.bytes.size, found.codePage, &block->text);
   } else {
     AppendUtf16InOutputCharset(found.bytes.data, found.bytes.size / 2, &block->text);
   }
