@@ -11,6 +11,7 @@
 #include "image/version_resource.h"
 #include "platform/posix/output_charset.h"
 #include "platform/version_info.h"
+#include "support/listing_entry.h"
 #include "support/temp_tree.h"
 
 namespace {
@@ -131,7 +132,12 @@ TEST(VersionBlock16Test, FormIsToldByTheByteAfterTheTwoLengths) {
 std::string Loaded(const Bytes& image, const char* subBlock) {
   TempTree tree;
   tree.File("a.exe", AsString(image));
-  VersionBlock* block = LoadVersionInfo(FileEntry{}, tree.Path("a.exe"));
+  FileEntry entry;
+  DirListing* listing = OpenListingAtEntry(tree.root() + "/", "a.exe", &entry);
+  if (listing == nullptr) return "<no entry>";
+  ReadEntryDetails(listing, &entry);
+  VersionBlock* block = LoadVersionInfo(listing, tree.Path("a.exe"));
+  CloseListing(listing);
   if (block == nullptr) return "<none>";
   const void* value = nullptr;
   uint32_t length = 0;
