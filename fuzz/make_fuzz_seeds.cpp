@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/ne_image_writer.h"
 #include "fixtures/pe_image_writer.h"
 
 namespace {
@@ -40,6 +41,65 @@ Bytes Image(const VersionInfoSpec& version, bool pe32Plus = false, bool dll = fa
   spec.dll = dll;
   spec.resources = {{16, 1, 0x0409, BuildVersionResource(version)}};
   return BuildPeImage(spec);
+}
+
+// NE images, and version blocks in the 16-bit form in NE and PE images.
+std::vector<Bytes> NeSeeds() {
+  VersionInfo16Spec eight;
+  eight.tables = {{"040904E4",
+                   {{"CompanyName", "Lumo Sample Works"},
+                    {"FileDescription", "Viewer"},
+                    {"FileVersion", "1.2.3.4"},
+                    {"InternalName", "viewer"},
+                    {"LegalCopyright", "\xA9 2024"},
+                    {"OriginalFilename", "viewer.exe"},
+                    {"ProductName", "Lumo"},
+                    {"ProductVersion", "1.2"}}}};
+  VersionInfo16Spec japanese;
+  japanese.translation = {0x0411, 932};
+  japanese.tables = {{"041103A4", {{"CompanyName", "\x83\x8B\x83\x82 \xB1"}}}};
+  VersionInfo16Spec noCodePage = eight;
+  noCodePage.translation = {0x0409, 0};
+  noCodePage.tables[0].key = "04090000";
+  VersionNode16 zeroLengths = VersionTree16(eight);
+  for (VersionNode16& string : zeroLengths.children[0].children[0].children) {
+    string.valueLength = 0;
+  }
+  const Bytes block = BuildVersionResource16(eight);
+
+  VersionInfoSpec wide;
+  wide.tables = {{"040904B0", kAllEight}};
+  const NeResource icon{0x8003, 0x8001, Bytes(40, 0x11)};
+  NeImageSpec others;
+  others.resources = {
+      icon, {0x8006, 0x8007, Bytes(20, 2)}, {0x8010, 0x8002, block}, {0x8010, 0x8001, block}};
+  others.alignmentShift = 9;
+  NeImageSpec unpadded;
+  unpadded.resources = {{0x8010, 0x8001, block}};
+  unpadded.padded = false;
+  NeImageSpec iconOnly;
+  iconOnly.resources = {icon};
+  PeImageSpec pe;
+  pe.resources = {{16, 1, 0x0409, block}};
+
+  const Bytes simple = NeImageWithVersion(block);
+  std::vector<Bytes> seeds = {
+      simple,
+      NeImageWithVersion(block, 0),
+      NeImageWithVersion(BuildVersionResource16(japanese)),
+      NeImageWithVersion(BuildVersionResource16(noCodePage)),
+      NeImageWithVersion(WriteVersionNode16(zeroLengths)),
+      NeImageWithVersion(BuildVersionResource(wide)),
+      BuildNeImage(others),
+      BuildNeImage(unpadded),
+      BuildNeImage(iconOnly),
+      BuildNeImage({}),
+      BuildPeImage(pe),
+  };
+  for (size_t size : {size_t{0x90}, size_t{0xC8}, simple.size() - 40}) {
+    seeds.push_back(Truncated(simple, size));
+  }
+  return seeds;
 }
 
 std::vector<Bytes> VersionReaderSeeds() {
@@ -114,6 +174,7 @@ std::vector<Bytes> VersionReaderSeeds() {
   for (size_t size : {size_t{0x40}, size_t{0x100}, size_t{0x400}, simple.size() - 16}) {
     seeds.push_back(Truncated(simple, size));
   }
+  for (Bytes& seed : NeSeeds()) seeds.push_back(std::move(seed));
   return seeds;
 }
 

@@ -1,18 +1,22 @@
-// The version reader over whole file images: the resource read, then the queries the report
-// makes, with each string converted as it would be printed.
+// The version reader over whole file images (PE and NE, with version blocks in either form): the
+// resource read, then the queries the report makes, with each string converted as it would be
+// printed.
+#include <iconv.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "fixtures/memory_source.h"
 #include "image/byte_view.h"
-#include "platform/posix/output_charset.h"
 #include "image/pe_image.h"
 #include "image/version_resource.h"
-#include "fixtures/memory_source.h"
+#include "platform/posix/output_charset.h"
 #include "report/version_field_table.h"
 
 namespace {
@@ -20,6 +24,9 @@ namespace {
 // Kept from one input to the next, as the walk keeps them from one file to the next.
 ImageBuffers gBuffers;
 std::vector<uint8_t> gResource;
+// Never destroyed, so that the converters stay reachable to the leak check at exit.
+std::set<unsigned>& gPinnedCodePages = *new std::set<unsigned>;
+std::vector<iconv_t>& gPinned = *new std::vector<iconv_t>;
 
 void Check(bool holds) {
   if (!holds) abort();
@@ -44,17 +51,49 @@ bool IsWellFormedUtf8(const std::string& text) {
 
 // A value found must lie within its block; a text value is whole units without a NUL.
 void CheckValue(ByteView block, const VersionValue& value) {
+  Check(value.text || !value.ansi);
   if (value.bytes.size == 0) return;
   Check(value.bytes.data >= block.data &&
         value.bytes.size <= block.size - static_cast<size_t>(value.bytes.data - block.data));
   if (!value.text) return;
+  if (value.ansi) {
+    Check(memchr(value.bytes.data, 0, value.bytes.size) == nullptr);
+    return;
+  }
   Check(value.bytes.size % 2 == 0);
   for (size_t i = 0; i < value.bytes.size; i += 2) {
     Check(value.bytes.data[i] != 0 || value.bytes.data[i + 1] != 0);
   }
 }
 
+// Keeps iconv's modules for the code page `codePage` loaded for good: the charset switches below
+// close the program's converters, and unloading and loading a module again for every input
+// takes long enough to pass for a hang.
+void PinCodePage(unsigned codePage) {
+  if (!gPinnedCodePages.insert(codePage).second) return;
+  const std::string name = "CP" + std::to_string(codePage);
+  for (const char* to : {"UTF-8", "SHIFT_JIS"}) gPinned.push_back(iconv_open(to, name.c_str()));
+}
+
+// A string as the report prints it: from UTF-16, or from the code page of a 16-bit block.
+std::string Converted(const VersionValue& value) {
+  std::string text;
+  if (value.ansi) {
+    PinCodePage(value.codePage);
+    AppendCodePageInOutputCharset(value.bytes.data, value.bytes.size, value.codePage, &text);
+  } else {
+    AppendUtf16InOutputCharset(value.bytes.data, value.bytes.size / 2, &text);
+  }
+  return text;
+}
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  for (unsigned codePage : {0u, 932u, 1252u}) PinCodePage(codePage);
+  gPinned.push_back(iconv_open("SHIFT_JIS", "UTF-8"));
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteView file{data, size};
@@ -89,20 +128,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s", language, codePage,
              field.labels[0]);
     if (FindVersionValue(block, subBlock, &value) != QueryStatus::kFound) continue;
-    Check(value.text);
+    Check(value.text && (!value.ansi || value.codePage == codePage));
     CheckValue(block, value);
-    std::string text;
-    AppendUtf16InOutputCharset(value.bytes.data, value.bytes.size / 2, &text);
+    const std::string text = Converted(value);
     Check(IsWellFormedUtf8(text) && text.find('\0') == std::string::npos);
     strings.push_back(value);
   }
   if (strings.empty()) return 0;
   // Again into a charset that lacks most characters, through iconv.
   SelectOutputCharset("SHIFT_JIS");
-  for (const VersionValue& string : strings) {
-    std::string text;
-    AppendUtf16InOutputCharset(string.bytes.data, string.bytes.size / 2, &text);
-  }
+  for (const VersionValue& string : strings) Converted(string);
   SelectOutputCharset("UTF-8");
   return 0;
 }

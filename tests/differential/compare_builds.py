@@ -4,7 +4,11 @@ every file's line and version strings.
 
     compare_builds.py --posix build/lumo --win32 build-win32/lumo.exe DIR...
 
-Each build lists DIR with "-S -0 DIR *" in UTC. The Win32 output is taken back to the POSIX
+With --prefix-ne, the folders of the Wine prefix that hold 16-bit NE images are compared too,
+each without its subdirectories (drive_c/windows and, by the prefix's kind, system, system32 or
+syswow64).
+
+Each build lists DIR with "-S -0 DIR *" in UTC (a prefix folder with "-0 DIR *"). The Win32 output is taken back to the POSIX
 form: CR LF line ends (a bare LF is a difference), code page 932 to UTF-8, "Z:\\" to "/" and "\\"
 to "/" in paths. The POSIX build's strings are compared as code page 932 can hold them, since
 the Win32 build writes them in it. Exits 1 on any difference, 2 when a build cannot be run.
@@ -38,6 +42,7 @@ class Wine:
     def __init__(self, exe, prefix):
         self.exe = exe
         self.loader = wine_loader(exe)
+        self.prefix = prefix
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith(("WINE", "LC_", "LANG"))}
         self.env.update(WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
@@ -93,13 +98,40 @@ def parse(lines):
     return records
 
 
+PREFIX_FOLDERS = ("drive_c/windows", "drive_c/windows/system", "drive_c/windows/system32",
+                  "drive_c/windows/syswow64")
+
+
+def is_ne(path):
+    """Whether the file is a 16-bit New Executable: an MZ header whose e_lfanew points at "NE"."""
+    try:
+        with open(path, "rb") as file:
+            header = file.read(64)
+            if len(header) < 64 or header[:2] != b"MZ":
+                return False
+            file.seek(int.from_bytes(header[0x3C:0x40], "little"))
+            return file.read(2) == b"NE"
+    except OSError:
+        return False
+
+
+def prefix_ne_folders(prefix):
+    folders = [os.path.join(prefix, folder) for folder in PREFIX_FOLDERS]
+    return [folder for folder in folders if os.path.isdir(folder) and
+            any(is_ne(entry.path) for entry in os.scandir(folder) if entry.is_file())]
+
+
 def as_code_page_932(text):
     return text.encode("cp932", errors="replace").decode("cp932")
 
 
-def posix_lines(lumo, directory):
+def options(recurse):
+    return ["-S", "-0"] if recurse else ["-0"]
+
+
+def posix_lines(lumo, directory, recurse):
     env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
-    done = subprocess.run([lumo, "-S", "-0", directory, "*"], env=env, stdin=subprocess.DEVNULL,
+    done = subprocess.run([lumo] + options(recurse) + [directory, "*"], env=env, stdin=subprocess.DEVNULL,
                           capture_output=True)
     if done.returncode != 0 or done.stderr:
         sys.exit(f"{lumo}: exit status {done.returncode} {done.stderr[:200]!r}")
@@ -107,9 +139,9 @@ def posix_lines(lumo, directory):
     return [as_code_page_932(line) for line in text.split("\n")[:-1]], 0
 
 
-def win32_lines(wine, directory):
+def win32_lines(wine, directory, recurse):
     target = "Z:" + directory.replace("/", "\\")
-    done = wine.run(["-S", "-0", target, "*"])
+    done = wine.run(options(recurse) + [target, "*"])
     if done.returncode != 0 or done.stderr:
         sys.exit(f"{wine.exe}: exit status {done.returncode} {done.stderr[:200]!r}")
     raw = done.stdout
@@ -126,7 +158,18 @@ def win32_lines(wine, directory):
     return lines, bare
 
 
-def compare(posix, win32, directory, show):
+def files_in(directory, recurse):
+    """The regular files that a listing of the directory reaches."""
+    found = []
+    for root, dirs, files in os.walk(directory):
+        found += [os.path.join(root, name) for name in files
+                  if os.path.isfile(os.path.join(root, name))]
+        if not recurse:
+            break
+    return found
+
+
+def compare(posix, win32, directory, recurse, show):
     posix_records = parse(posix)
     win32_records = parse(win32)
     differences = []
@@ -150,14 +193,16 @@ def compare(posix, win32, directory, show):
             differences.append(f"{path}:\n" + "\n".join(detail))
     versioned = sum(1 for path, record in posix_records.items()
                     if record[2] or (path in win32_records and win32_records[path][2]))
-    files = len(set(posix_records) | set(win32_records))
-    print(f"{directory}: {files} files, {versioned} with version strings, "
+    on_disk = files_in(directory, recurse)
+    files = len(on_disk)
+    ne = sum(1 for path in on_disk if is_ne(path))
+    print(f"{directory}: {files} files ({ne} NE), {versioned} with version strings, "
           f"{len(differences)} differences")
     for difference in differences[:show]:
         print("  " + difference)
     if len(differences) > show:
         print(f"  ... and {len(differences) - show} more")
-    return files, versioned, len(differences)
+    return files, ne, versioned, len(differences)
 
 
 def main():
@@ -166,28 +211,33 @@ def main():
     parser.add_argument("--win32", required=True, help="the Win32 build's lumo.exe")
     parser.add_argument("--prefix", help="the Wine prefix; default: wineprefix beside lumo.exe")
     parser.add_argument("--show", type=int, default=20, help="differences shown per directory")
+    parser.add_argument("--prefix-ne", action="store_true",
+                        help="also the prefix's folders that hold NE images, without recursion")
     parser.add_argument("directories", nargs="+")
     args = parser.parse_args()
     exe = os.path.abspath(args.win32)
     wine = Wine(exe, os.path.abspath(args.prefix or os.path.join(os.path.dirname(exe),
                                                                  "wineprefix")))
-    totals = [0, 0, 0]
+    totals = [0, 0, 0, 0]
     try:
-        for directory in args.directories:
-            directory = os.path.abspath(directory)
+        compared = [(os.path.abspath(directory), True) for directory in args.directories]
+        if args.prefix_ne:
+            compared += [(folder, False) for folder in prefix_ne_folders(wine.prefix)]
+        for directory, recurse in compared:
             if not os.path.isdir(directory):
                 sys.exit(f"{directory}: not a directory")
-            posix, _ = posix_lines(os.path.abspath(args.posix), directory)
-            win32, bare = win32_lines(wine, directory)
-            counts = compare(posix, win32, directory, args.show)
+            posix, _ = posix_lines(os.path.abspath(args.posix), directory, recurse)
+            win32, bare = win32_lines(wine, directory, recurse)
+            counts = compare(posix, win32, directory, recurse, args.show)
             if bare:
                 print(f"  {bare} lines of the Win32 output end in a bare LF")
             totals = [t + c for t, c in zip(totals, counts)]
-            totals[2] += bare
+            totals[3] += bare
     finally:
         wine.stop()
-    print(f"all: {totals[0]} files, {totals[1]} with version strings, {totals[2]} differences")
-    return 1 if totals[2] else 0
+    print(f"all: {totals[0]} files ({totals[1]} NE), {totals[2]} with version strings, "
+          f"{totals[3]} differences")
+    return 1 if totals[3] else 0
 
 
 if __name__ == "__main__":
