@@ -1,5 +1,6 @@
 // Finding the version resource of a PE image (PE32 or PE32+), reading only the headers, the
-// section table, the resource directory and the resource itself.
+// section table, the resource directory and the resource itself; an MZ header that leads to a
+// 16-bit NE header hands over to the NE reader (image/ne_image.h).
 #pragma once
 
 #include <cstddef>
@@ -16,7 +17,7 @@ struct FileSource {
 
 enum class ResourceStatus {
   kFound,
-  kAbsent,   // not a PE image, or an image without a version resource
+  kAbsent,   // not a PE or NE image, or an image without a version resource
   kCorrupt,  // an image whose headers or resource directory cannot be trusted
 };
 

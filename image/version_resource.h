@@ -27,7 +27,7 @@ struct VersionValue {
 // skipped. Values under StringFileInfo are text; all others are binary. A path without
 // components gives the root's value, the VS_FIXEDFILEINFO. `value` points into `block`.
 //
-// The block is in the 32-bit form (UTF-16 keys and strings, wType) or, as Windows tells them
-// apart by the byte where the 32-bit form's wType and the 16-bit form's key begin, in the
-// 16-bit form (ANSI keys and strings, no wType) when that byte is a printable ASCII character.
+// The block is in the 32-bit form (UTF-16 keys and strings, wType) or in the 16-bit form (ANSI
+// keys and strings, no wType), told apart as Windows does by the byte at offset 4, where the
+// first holds wType and the second its key: the 16-bit form when that byte is 0x20 to 0x7F.
 QueryStatus FindVersionValue(ByteView block, const char* subBlock, VersionValue* value);

@@ -44,8 +44,8 @@ std::vector<Sample> Samples() {
                       {{"CompanyName", "\x83\x8B\x83\x82\x8C\xA9\x96\x7B\x8D\x48\x96\x5B"},
                        {"FileDescription", "\x83\x54\x83\x93\x83\x76\x83\x8B \xB1\xB2\xB3"},
                        {"ProductName", "\x83\x8B\x83\x82"}}}};
-  VersionNode16 zeroLengths = VersionTree16(VersionInfo16Spec{
-      .tables = {{"040904E4", AllEight("Strings whose wValueLength is 0")}}});
+  VersionNode16 zeroLengths = VersionTree16(
+      VersionInfo16Spec{.tables = {{"040904E4", AllEight("Strings whose wValueLength is 0")}}});
   for (VersionNode16& string : zeroLengths.children[0].children[0].children) {
     string.valueLength = 0;
   }
@@ -53,9 +53,10 @@ std::vector<Sample> Samples() {
   untranslated.tables = {{"040904E4", AllEight("No translation")}};
   untranslated.varFileInfo = false;
   VersionInfoSpec wide;
-  wide.tables = {{"040904B0", {{u"CompanyName", u"Lumo Sample Works"},
-                               {u"FileDescription", u"A 32-bit block in an NE image"},
-                               {u"ProductName", u"ルモ"}}}};
+  wide.tables = {{"040904B0",
+                  {{u"CompanyName", u"Lumo Sample Works"},
+                   {u"FileDescription", u"A 32-bit block in an NE image"},
+                   {u"ProductName", u"ルモ"}}}};
 
   const NeResource icon{0x8003, 0x8001, Bytes(296, 0x11)};
   NeImageSpec picked;
@@ -112,9 +113,8 @@ int main(int argc, char** argv) {
     const std::string path = root + "/" + sample.name;
     FILE* file = std::fopen(path.c_str(), "wb");
     const bool written =
-        file != nullptr &&
-        std::fwrite(sample.contents.data(), 1, sample.contents.size(), file) ==
-            sample.contents.size();
+        file != nullptr && std::fwrite(sample.contents.data(), 1, sample.contents.size(), file) ==
+                               sample.contents.size();
     if (file == nullptr || std::fclose(file) != 0 || !written) {
       std::perror(path.c_str());
       return 1;
