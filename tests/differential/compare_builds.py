@@ -8,10 +8,11 @@ With --prefix-ne, the folders of the Wine prefix that hold 16-bit NE images are 
 each without its subdirectories (drive_c/windows and, by the prefix's kind, system, system32 or
 syswow64).
 
-Each build lists DIR with "-S -0 DIR *" in UTC (a prefix folder with "-0 DIR *"). The Win32 output is taken back to the POSIX
-form: CR LF line ends (a bare LF is a difference), code page 932 to UTF-8, "Z:\\" to "/" and "\\"
-to "/" in paths. The POSIX build's strings are compared as code page 932 can hold them, since
-the Win32 build writes them in it. Exits 1 on any difference, 2 when a build cannot be run.
+Each build lists DIR with "-S -0 DIR *" in UTC (a prefix folder with "-0 DIR *"). The Win32
+output is taken back to the POSIX form: CR LF line ends (a bare LF is a difference), code page
+932 to UTF-8, "Z:\\" to "/" and "\\" to "/" in paths. The POSIX build's strings are compared as
+code page 932 can hold them, since the Win32 build writes them in it. Exits 1 on any difference,
+2 when a build cannot be run.
 """
 
 import argparse
@@ -131,8 +132,8 @@ def options(recurse):
 
 def posix_lines(lumo, directory, recurse):
     env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
-    done = subprocess.run([lumo] + options(recurse) + [directory, "*"], env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True)
+    done = subprocess.run([lumo] + options(recurse) + [directory, "*"], env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True)
     if done.returncode != 0 or done.stderr:
         sys.exit(f"{lumo}: exit status {done.returncode} {done.stderr[:200]!r}")
     text = done.stdout.decode("utf-8", errors="replace")
