@@ -26,5 +26,5 @@ std::string TargetCommand() {
   StartWine();
   std::string command = "env";
   for (const std::string& var : WineVariables()) command.append(" ").append(ShellQuoted(var));
-  return command + " wine " + ShellQuoted(Win32Executable());
+  return command + " " + ShellQuoted(WineLoader()) + " " + ShellQuoted(Win32Executable());
 }
