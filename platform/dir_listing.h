@@ -1,6 +1,7 @@
 // Directory listing: the entries of one directory, in the platform's order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,3 +34,19 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry);
 void ReadEntryDetails(DirListing* listing, FileEntry* entry);
 
 void CloseListing(DirListing* listing);
+
+// Read-ahead. The walk may name entries that come after the current one and that it will
+// need, and the platform may fetch them meanwhile, many at once, on other threads: their
+// details and version information, or the listing of a directory. What is handed out is the
+// same, fetched ahead or not; an entry that was not named, or whose fetching failed, is read
+// when it is reached.
+
+// Delivers the entry `ahead` places after the current one (0: the one ReadListingEntry
+// delivers next): its name, and the directory bit where the listing already knows the type.
+// Returns false past the end, or where the platform cannot look ahead.
+bool PeekListingEntry(DirListing* listing, size_t ahead, FileEntry* entry);
+
+// Names that entry: `details` when ReadEntryDetails and LoadVersionInfo will be asked for it,
+// `descend` when OpenListing will be. Returns false when the read-ahead window is full (name
+// it again once the walk has moved on) or the platform does not read ahead.
+bool ReadAhead(DirListing* listing, size_t ahead, bool details, bool descend);

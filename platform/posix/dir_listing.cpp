@@ -3,14 +3,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <deque>
 #include <memory>
 #include <vector>
 
+#include "platform/posix/fetch_queue.h"
 #include "platform/posix/open_directory_path.h"
 #include "platform/posix/posix_listing.h"
 #include "platform/write_time.h"
@@ -33,16 +36,31 @@ struct DirListing {
   bool haveStatus = false;
   struct stat status;
   int entryFd = -1;  // the current entry, opened by ReadEntryDetails, until taken
+  // Read-ahead out for entries from the current one on, in listing order.
+  struct Fetch {
+    size_t item;
+    FetchRequest* request;
+    int outcome;  // -1 not awaited yet, 0 withdrawn, 1 served
+  };
+  std::deque<Fetch> fetches;
 };
 
 namespace {
 
 constexpr int kEntryOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+// Read-ahead leaves this many descriptors below the limit for the workers' open files and the
+// walk's own, and lists at most so many directories ahead.
+constexpr rlim_t kReadAheadDescriptorMargin = 64;
+constexpr size_t kMaxListingsAhead = 32;
 // One buffer serves every directory: a listing reads all its names when it opens.
 constexpr size_t kRecordBufferSize = 64 * 1024;
 
 // Closed listings, kept so that their buffers serve the next directories.
 std::vector<std::unique_ptr<DirListing>> gSpareListings;
+// Listings open on the walk's thread, and those listed ahead and not yet taken.
+size_t gOpenListings = 0;
+size_t gListingsAhead = 0;
 
 // Names compare byte by byte with 'a'-'z' taken as 'A'-'Z', ties broken by the bytes
 // themselves: the order in which NTFS lists names.
@@ -81,7 +99,7 @@ bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListi
 // Reads every name of the directory, then sorts them: "." and ".." first, the rest by
 // ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
 bool ReadAllNames(DirListing* listing) {
-  alignas(dirent64) static char records[kRecordBufferSize];
+  alignas(dirent64) thread_local char records[kRecordBufferSize];
   std::vector<char>& names = listing->names;
   DirListing::Item dots[2];
   int dotCount = 0;
@@ -133,12 +151,89 @@ void CloseEntryDescriptor(DirListing* listing) {
   listing->entryFd = -1;
 }
 
+DirListing* TakeSpareListing() {
+  DirListing* listing;
+  if (gSpareListings.empty()) {
+    listing = new DirListing;
+  } else {
+    listing = gSpareListings.back().release();
+    gSpareListings.pop_back();
+  }
+  listing->fd = -1;
+  listing->parent = nullptr;
+  listing->names.clear();
+  listing->items.clear();
+  listing->next = 0;
+  listing->current = nullptr;
+  listing->haveStatus = false;
+  listing->entryFd = -1;
+  return listing;
+}
+
+void PutBackListing(DirListing* listing) {
+  if (listing->fd >= 0) close(listing->fd);
+  listing->fd = -1;
+  gSpareListings.emplace_back(listing);
+}
+
+bool ReadAheadAllowed(bool listing) {
+  static rlim_t limit = 0;
+  if (limit == 0) {
+    struct rlimit current;
+    limit = getrlimit(RLIMIT_NOFILE, &current) == 0 ? current.rlim_cur : 1;
+  }
+  if (listing && gListingsAhead >= kMaxListingsAhead) return false;
+  return limit == RLIM_INFINITY ||
+         gOpenListings + gListingsAhead + kReadAheadDescriptorMargin < limit;
+}
+
+// Waits for the fetch of an entry, or withdraws it.
+void AwaitFetchOf(DirListing::Fetch* fetch) {
+  if (fetch->outcome < 0) fetch->outcome = AwaitFetch(fetch->request) ? 1 : 0;
+}
+
+// Gives back the fetch at the head of the listing's, with whatever it holds.
+void DropFirstFetch(DirListing* listing) {
+  DirListing::Fetch& fetch = listing->fetches.front();
+  AwaitFetchOf(&fetch);
+  if (DirListing* child = fetch.request->child) {
+    PutBackListing(child);
+    --gListingsAhead;
+  }
+  ReleaseFetch(fetch.request);
+  listing->fetches.pop_front();
+}
+
+// The fetch of the current entry, awaited; nullptr when there was none or it was withdrawn.
+FetchRequest* CurrentFetch(DirListing* listing) {
+  if (listing->fetches.empty() || listing->current == nullptr) return nullptr;
+  DirListing::Fetch& fetch = listing->fetches.front();
+  if (fetch.item != static_cast<size_t>(listing->current - listing->items.data())) return nullptr;
+  AwaitFetchOf(&fetch);
+  return fetch.outcome == 1 ? fetch.request : nullptr;
+}
+
 }  // namespace
 
 DirListing* OpenListing(const std::string& directory, DirListing* parent) {
-  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-  const int fd = parent == nullptr ? OpenDirectoryPath(directory, flags)
-                                   : openat(parent->fd, CurrentName(parent), flags | O_NOFOLLOW);
+  if (parent != nullptr) {
+    FetchRequest* fetch = CurrentFetch(parent);
+    if (fetch != nullptr && fetch->listed) {
+      DirListing* listing = fetch->child;
+      fetch->child = nullptr;
+      --gListingsAhead;
+      if (IsAncestor(parent, listing->device, listing->inode)) {
+        PutBackListing(listing);
+        return nullptr;
+      }
+      listing->parent = parent;
+      ++gOpenListings;
+      return listing;
+    }
+  }
+  const int fd = parent == nullptr
+                     ? OpenDirectoryPath(directory, kDirectoryOpenFlags)
+                     : openat(parent->fd, CurrentName(parent), kDirectoryOpenFlags | O_NOFOLLOW);
   if (fd < 0) return nullptr;
   // The one status call per directory: its identity, against a tree that loops back through
   // a bind mount.
@@ -147,31 +242,25 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
     close(fd);
     return nullptr;
   }
-  DirListing* listing;
-  if (gSpareListings.empty()) {
-    listing = new DirListing;
-  } else {
-    listing = gSpareListings.back().release();
-    gSpareListings.pop_back();
-  }
+  DirListing* listing = TakeSpareListing();
   listing->fd = fd;
   listing->parent = parent;
   listing->device = status.st_dev;
   listing->inode = status.st_ino;
-  listing->names.clear();
-  listing->items.clear();
-  listing->next = 0;
-  listing->current = nullptr;
-  listing->haveStatus = false;
   if (!ReadAllNames(listing)) {
-    CloseListing(listing);
+    PutBackListing(listing);
     return nullptr;
   }
+  ++gOpenListings;
   return listing;
 }
 
 bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
   CloseEntryDescriptor(listing);
+  // The fetches of the entries passed are done with.
+  while (!listing->fetches.empty() && listing->fetches.front().item < listing->next) {
+    DropFirstFetch(listing);
+  }
   if (listing->next >= listing->items.size()) return false;
   listing->current = &listing->items[listing->next++];
   listing->haveStatus = false;
@@ -192,6 +281,13 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
 
 void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
   const char* name = CurrentName(listing);
+  if (!listing->haveStatus) {
+    const FetchRequest* fetch = CurrentFetch(listing);
+    if (fetch != nullptr && fetch->haveStatus) {
+      listing->status = fetch->status;
+      listing->haveStatus = true;
+    }
+  }
   if (!listing->haveStatus && listing->current->type == DT_REG) {
     // A regular file is opened at once: its status then comes without a second lookup of the
     // name, and the descriptor is there for its contents.
@@ -217,10 +313,91 @@ void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
 }
 
 void CloseListing(DirListing* listing) {
+  while (!listing->fetches.empty()) DropFirstFetch(listing);
   CloseEntryDescriptor(listing);
-  close(listing->fd);
-  listing->fd = -1;
-  gSpareListings.emplace_back(listing);
+  PutBackListing(listing);
+  --gOpenListings;
+}
+
+bool PeekListingEntry(DirListing* listing, size_t ahead, FileEntry* entry) {
+  if (ahead >= listing->items.size() - listing->next) return false;
+  const DirListing::Item& item = listing->items[listing->next + ahead];
+  entry->attributes = item.type == DT_DIR ? kDirectoryAttribute : 0;
+  entry->writeTime = -1;
+  entry->size = 0;
+  entry->name = listing->names.data() + item.nameOffset;
+  return true;
+}
+
+bool ReadAhead(DirListing* listing, size_t ahead, bool details, bool descend) {
+  const size_t item = listing->next + ahead;
+  if (item >= listing->items.size()) return false;
+  if (!listing->fetches.empty() && listing->fetches.back().item >= item) return true;
+  descend = descend && listing->items[item].type == DT_DIR;
+  if (!details && !descend) return true;
+  if (!ReadAheadAllowed(descend)) return false;
+  FetchRequest* request = AcquireFetch();
+  if (request == nullptr) return false;
+  request->directoryFd = listing->fd;
+  request->name = listing->names.data() + listing->items[item].nameOffset;
+  request->type = listing->items[item].type;
+  request->details = details;
+  if (descend) {
+    request->child = TakeSpareListing();
+    ++gListingsAhead;
+  }
+  listing->fetches.push_back({item, request, -1});
+  SubmitFetch(request);
+  return true;
+}
+
+void ServeFetch(FetchRequest* request) {
+  int fd = -1;
+  if (request->details) {
+    // As ReadEntryDetails and OpenCurrentEntry do it.
+    if (request->type == DT_REG) {
+      fd = openat(request->directoryFd, request->name, kEntryOpenFlags);
+      if (fd >= 0 && fstat(fd, &request->status) == 0) {
+        request->haveStatus = true;
+      } else if (fd >= 0) {
+        close(fd);
+        fd = -1;
+      }
+    }
+    if (!request->haveStatus) {
+      request->haveStatus =
+          fstatat(request->directoryFd, request->name, &request->status, 0) == 0 ||
+          fstatat(request->directoryFd, request->name, &request->status, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    if (request->haveStatus && S_ISREG(request->status.st_mode)) {
+      if (fd < 0) fd = openat(request->directoryFd, request->name, kEntryOpenFlags & ~O_NOFOLLOW);
+      if (fd >= 0) {
+        request->versionStatus = ReadVersionResourceOf(fd, &request->resource);
+        request->versionRead = true;
+      }
+    }
+    if (fd >= 0) close(fd);
+  }
+  if (DirListing* child = request->child) {
+    child->fd = openat(request->directoryFd, request->name, kDirectoryOpenFlags | O_NOFOLLOW);
+    struct stat status;
+    if (child->fd >= 0 && fstat(child->fd, &status) == 0) {
+      child->device = status.st_dev;
+      child->inode = status.st_ino;
+      request->listed = ReadAllNames(child);
+    }
+  }
+}
+
+bool TakeFetchedVersion(DirListing* listing, std::vector<uint8_t>* resource,
+                        ResourceStatus* status) {
+  if (!listing->haveStatus || !S_ISREG(listing->status.st_mode)) return false;
+  FetchRequest* fetch = CurrentFetch(listing);
+  if (fetch == nullptr || !fetch->versionRead) return false;
+  fetch->versionRead = false;
+  resource->swap(fetch->resource);
+  *status = fetch->versionStatus;
+  return true;
 }
 
 int OpenCurrentEntry(DirListing* listing) {

@@ -1,6 +1,10 @@
 // What the POSIX listing gives the rest of the POSIX layer about its current entry.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
+#include "image/pe_image.h"
 #include "platform/dir_listing.h"
 
 // The current entry opened for reading (O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), when
@@ -8,3 +12,11 @@
 // whose contents are read. The caller owns and closes it. -1 for any other entry, or when it
 // cannot be opened.
 int OpenCurrentEntry(DirListing* listing);
+
+// The version resource of the current entry when the read-ahead has already looked for it,
+// swapped into `resource`. Returns false when it has not: the caller reads it then.
+bool TakeFetchedVersion(DirListing* listing, std::vector<uint8_t>* resource,
+                        ResourceStatus* status);
+
+// Looks for the version resource of the file open on `fd`; safe on any thread.
+ResourceStatus ReadVersionResourceOf(int fd, std::vector<uint8_t>* resource);

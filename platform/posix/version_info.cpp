@@ -18,9 +18,10 @@ struct VersionBlock {
 
 namespace {
 
-// One block is alive at a time, so its buffers and the read buffers serve every file.
+// One block is alive at a time, so its buffers serve every file; the read buffers are kept
+// by each thread that reads.
 VersionBlock gBlock;
-ImageBuffers gBuffers;
+thread_local ImageBuffers tBuffers;
 
 size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t size) {
   const int fd = *static_cast<const int*>(context);
@@ -34,12 +35,19 @@ size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t s
 
 }  // namespace
 
-VersionBlock* LoadVersionInfo(DirListing* listing, const std::string&) {
-  int fd = OpenCurrentEntry(listing);
-  if (fd < 0) return nullptr;
+ResourceStatus ReadVersionResourceOf(int fd, std::vector<uint8_t>* resource) {
   const FileSource source{&fd, ReadFromDescriptor};
-  const ResourceStatus status = ReadVersionResource(source, &gBuffers, &gBlock.resource);
-  close(fd);
+  return ReadVersionResource(source, &tBuffers, resource);
+}
+
+VersionBlock* LoadVersionInfo(DirListing* listing, const std::string&) {
+  ResourceStatus status;
+  if (!TakeFetchedVersion(listing, &gBlock.resource, &status)) {
+    const int fd = OpenCurrentEntry(listing);
+    if (fd < 0) return nullptr;
+    status = ReadVersionResourceOf(fd, &gBlock.resource);
+    close(fd);
+  }
   if (status != ResourceStatus::kFound) return nullptr;
 
   // A resource whose root node is unreadable holds no version information.
