@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Times lumo against find on a synthetic tree; run through bench/run.sh.
 
-Prints one figure per line: wall times (median of the runs, each pair of commands run
-alternately), their ratios, system calls per entry (strace -c) and peak memory
-(/usr/bin/time -v).
+Prints one figure per line: wall times (median of the runs, the commands of a group run
+alternately), their ratios, the same with a cold cache where the caches can be dropped, system
+calls per entry (strace -c) and peak memory (/usr/bin/time -v). bfs and fdfind are timed beside
+find where they are installed.
 """
 
 import argparse
@@ -46,19 +47,62 @@ def make_tree(command, path):
     return {fields[i]: int(fields[i + 1]) for i in range(0, len(fields), 2)}
 
 
+DROP_CACHES = "/proc/sys/vm/drop_caches"
+
+
+def can_drop_caches():
+    return os.access(DROP_CACHES, os.W_OK)
+
+
+def drop_caches():
+    os.sync()
+    with open(DROP_CACHES, "w") as f:
+        f.write("3\n")
+
+
 def wall(argv, stdout=subprocess.DEVNULL):
     start = time.perf_counter()
     subprocess.run(argv, stdout=stdout, stderr=subprocess.DEVNULL, check=False)
     return time.perf_counter() - start
 
 
-def alternate(commands, runs):
-    """Runs each command once per round, in turn; returns the median wall time of each."""
+def alternate(commands, runs, cold=False):
+    """Runs each command once per round, in turn; returns the median wall time of each. Cold:
+    the caches are dropped before every run."""
     times = [[] for _ in commands]
     for _ in range(runs):
         for i, argv in enumerate(commands):
+            if cold:
+                drop_caches()
             times[i].append(wall(argv))
     return [statistics.median(t) for t in times]
+
+
+def others(full_listing, tree):
+    """bfs and fdfind where installed, doing what find does in the group: (name, argv)."""
+    found = []
+    if shutil.which("bfs"):
+        found.append(("bfs", ["bfs", tree, "-printf", FIND_PRINTF] if full_listing
+                      else ["bfs", tree, "-iname", "*.dll"]))
+    if shutil.which("fdfind"):
+        # fd prints names alone: it has no format for dates and sizes.
+        found.append(("fdfind", ["fdfind", "-u", ".", tree] if full_listing
+                      else ["fdfind", "-u", "-i", "-g", "*.dll", tree]))
+    return found
+
+
+def timed_group(name, lumo_argv, find_argv, full_listing, tree, runs, target, cold=False):
+    """Times lumo, find, and bfs and fdfind where installed; prints each and lumo's ratios."""
+    extra = others(full_listing, tree)
+    medians = alternate([lumo_argv, find_argv] + [argv for _, argv in extra], runs, cold)
+    out(f"{name}.lumo", seconds(medians[0]))
+    out(f"{name}.find", seconds(medians[1]))
+    for (tool, _), median in zip(extra, medians[2:]):
+        out(f"{name}.{tool}", seconds(median))
+    ratio(f"{name}.ratio", medians[0], medians[1], target)
+    for (tool, _), median in zip(extra, medians[2:]):
+        ratio(f"{name}.ratio_to_{tool}", medians[0], median)
+    return medians[0], medians[1]
 
 
 def seconds(value):
@@ -128,11 +172,14 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="a tree a fifth of the size, 3 runs")
     parser.add_argument("--runs", type=int, help="runs per command (default 7, quick 3)")
+    parser.add_argument("--cold-runs", type=int,
+                        help="runs per command with a cold cache (default 3; 0: none)")
     parser.add_argument("--keep", metavar="DIR",
                         help="write the trees into DIR and keep them; reuse what is there")
     args = parser.parse_args()
 
     runs = args.runs or (3 if args.quick else 7)
+    cold_runs = 3 if args.cold_runs is None else args.cold_runs
     full_percent, small_percent = (20, 2) if args.quick else (100, 10)
     image_count = 500 if args.quick else 3000
     workdir = args.keep or tempfile.mkdtemp(prefix="lumo-bench-")
@@ -169,18 +216,13 @@ def main():
         out("selective.matches", f"{dlls} entries, {dll_images} of them with version strings")
 
         # a. selective
-        lumo_sel, find_sel = alternate(
-            [[lumo, "-S", full, "*.dll"], ["find", full, "-iname", "*.dll"]], runs)
-        out("selective.lumo", seconds(lumo_sel))
-        out("selective.find", seconds(find_sel))
-        ratio("selective.ratio", lumo_sel, find_sel, 1.25)
+        timed_group("selective", [lumo, "-S", full, "*.dll"], ["find", full, "-iname", "*.dll"],
+                    False, full, runs, 0.5)
 
         # b. full
-        lumo_full, find_full = alternate(
-            [[lumo, "-S", full, "*"], ["find", full, "-printf", FIND_PRINTF]], runs)
-        out("full.lumo", seconds(lumo_full))
-        out("full.find", seconds(find_full))
-        ratio("full.ratio", lumo_full, find_full, 1.5)
+        lumo_full, find_full = timed_group(
+            "full", [lumo, "-S", full, "*"], ["find", full, "-printf", FIND_PRINTF], True, full,
+            runs, 0.75)
         out("full.lumo_per_entry", f"{lumo_full / tree['entries'] * 1e6:.2f} us")
         out("full.find_per_entry", f"{find_full / tree['entries'] * 1e6:.2f} us")
 
@@ -204,6 +246,24 @@ def main():
         out(f"scale.lumo_{full_percent}pct", seconds(lumo_large))
         ratio("scale.ratio", lumo_large, lumo_small, 11)
 
+        # d. cold: every run after the caches were dropped, as on a freshly mounted disk.
+        if cold_runs == 0:
+            out("cold", "skipped (--cold-runs 0)")
+        elif not can_drop_caches():
+            out("cold", f"skipped: {DROP_CACHES} is not writable (dropping the caches needs root)")
+        else:
+            timed_group("cold.full", [lumo, "-S", full, "*"],
+                        ["find", full, "-printf", FIND_PRINTF], True, full, cold_runs, 1.0,
+                        cold=True)
+            timed_group("cold.selective", [lumo, "-S", full, "*.dll"],
+                        ["find", full, "-iname", "*.dll"], False, full, cold_runs, None,
+                        cold=True)
+            # Warm again for what follows.
+            for _ in range(2):
+                wall(["find", small, "-printf", FIND_PRINTF])
+                wall([lumo, "-S", small, "*"])
+                wall([lumo, "-S", full, "*"])
+
         # System calls, on the smaller tree.
         small_dirs = small_tree["directories"] + 1  # the root is walked too
         small_dlls = count_lines(["find", small, "-iname", "*.dll"])
@@ -221,7 +281,7 @@ def main():
         # Peak memory.
         rss_large = max_rss_kib([lumo, "-S", full, "*"], workdir)
         rss_small = max_rss_kib([lumo, "-S", small, "*"], workdir)
-        out(f"memory.max_rss_{full_percent}pct", f"{rss_large} KiB (target <= 16384 KiB)")
+        out(f"memory.max_rss_{full_percent}pct", f"{rss_large} KiB (target <= 32768 KiB)")
         out(f"memory.max_rss_{small_percent}pct", f"{rss_small} KiB")
         out("memory.growth", f"{rss_large - rss_small} KiB (target <= 2048 KiB)")
         out("machine.load_at_end", load())

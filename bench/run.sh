@@ -1,6 +1,6 @@
 #!/bin/bash
-# bench/run.sh [--quick] [--runs N] [--keep DIR] [--lumo PATH]: builds lumo and the tree writer
-# (Release, in build-bench unless LUMO_BENCH_BUILD says otherwise), then runs bench.py.
+# bench/run.sh [--quick] [--runs N] [--cold-runs N] [--keep DIR] [--lumo PATH]: builds lumo and
+# the tree writer (Release, in build-bench unless LUMO_BENCH_BUILD says otherwise), then runs bench.py.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
