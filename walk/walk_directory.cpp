@@ -24,7 +24,7 @@ struct WalkFrame {
 };
 
 // How many entries of each directory being walked are looked at ahead of the current one.
-constexpr size_t kLookAhead = 64;
+constexpr size_t kLookAhead = 128;
 
 // Names to the listing the entries after the current one that the walk will ask about, so
 // that the platform can fetch them meanwhile: those whose names match, and the directories

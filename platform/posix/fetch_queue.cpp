@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr size_t kRequestsPerWake = 8;
+
 // A resource buffer larger than this is not kept for the next request.
 constexpr size_t kKeptResourceCapacity = 16 * 1024;
 
@@ -24,13 +26,11 @@ class FetchPool {
     for (std::thread& worker : workers_) worker.join();
   }
 
-  void SetThreads(int count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    threads_ = count < 0 ? 0 : count;
-  }
+  void SetThreads(int count) { threads_ = count < 0 ? 0 : count; }
 
+  // The free requests are the walk's thread's alone, and the workers never look at one that is
+  // done, so taking and giving back need no lock.
   FetchRequest* Acquire() {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (threads_ == 0) return nullptr;
     if (free_.empty()) {
       if (slots_.size() >= kFetchWindow) return nullptr;
@@ -57,6 +57,9 @@ class FetchPool {
       } catch (const std::system_error&) {
         threads_ = static_cast<int>(workers_.size());
       }
+      // A worker goes on while the queue holds work, so one is woken for each few requests:
+      // waking one per request costs more than a small request takes with a warm cache.
+      if (queue_.size() % kRequestsPerWake != 1 && kRequestsPerWake != 1) return;
     }
     work_.notify_one();
   }
@@ -73,7 +76,9 @@ class FetchPool {
       request->state = FetchState::kDone;
       return false;
     }
+    awaiting_ = request;
     done_.wait(lock, [request] { return request->state == FetchState::kDone; });
+    awaiting_ = nullptr;
     return true;
   }
 
@@ -86,7 +91,6 @@ class FetchPool {
       std::vector<uint8_t>().swap(request->resource);
     }
     request->resource.clear();
-    std::lock_guard<std::mutex> lock(mutex_);
     request->state = FetchState::kFree;
     free_.push_back(request);
   }
@@ -97,14 +101,17 @@ class FetchPool {
     for (;;) {
       work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (stopping_) return;
-      FetchRequest* slot = queue_.front();
-      queue_.pop_front();
-      slot->state = FetchState::kRunning;
-      lock.unlock();
-      ServeFetch(slot);
-      lock.lock();
-      slot->state = FetchState::kDone;
-      done_.notify_all();
+      // Served requests are marked done under the same lock that takes the next.
+      while (!queue_.empty()) {
+        FetchRequest* request = queue_.front();
+        queue_.pop_front();
+        request->state = FetchState::kRunning;
+        lock.unlock();
+        ServeFetch(request);
+        lock.lock();
+        request->state = FetchState::kDone;
+        if (awaiting_ == request) done_.notify_one();
+      }
     }
   }
 
@@ -115,6 +122,7 @@ class FetchPool {
   std::vector<FetchRequest*> free_;
   std::deque<FetchRequest*> queue_;
   std::vector<std::thread> workers_;
+  FetchRequest* awaiting_ = nullptr;  // the request the walk's thread waits for
   int threads_ = kDefaultThreads;
   bool stopping_ = false;
 

@@ -32,7 +32,7 @@ struct FetchRequest {
 };
 
 // The number of requests that can be out at once.
-constexpr int kFetchWindow = 128;
+constexpr int kFetchWindow = 256;
 
 // A free request, or nullptr when the window is full or read-ahead is off. Walk's thread only.
 FetchRequest* AcquireFetch();
