@@ -51,7 +51,7 @@ constexpr int kEntryOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O
 constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 // Read-ahead leaves this many descriptors below the limit for the workers' open files and the
 // walk's own, and lists at most so many directories ahead.
-constexpr rlim_t kReadAheadDescriptorMargin = 64;
+constexpr rlim_t kReadAheadDescriptorMargin = 128;
 constexpr size_t kMaxListingsAhead = 32;
 // One buffer serves every directory: a listing reads all its names when it opens.
 constexpr size_t kRecordBufferSize = 64 * 1024;

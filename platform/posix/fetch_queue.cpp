@@ -126,7 +126,7 @@ class FetchPool {
   int threads_ = kDefaultThreads;
   bool stopping_ = false;
 
-  static constexpr int kDefaultThreads = 16;
+  static constexpr int kDefaultThreads = 64;
 };
 
 FetchPool gPool;
