@@ -123,10 +123,8 @@ class FetchPool {
   std::deque<FetchRequest*> queue_;
   std::vector<std::thread> workers_;
   FetchRequest* awaiting_ = nullptr;  // the request the walk's thread waits for
-  int threads_ = kDefaultThreads;
+  int threads_ = 0;                   // until the process sets its number
   bool stopping_ = false;
-
-  static constexpr int kDefaultThreads = 64;
 };
 
 FetchPool gPool;

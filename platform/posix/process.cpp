@@ -7,8 +7,13 @@
 #include <unistd.h>
 
 #include "platform/posix/output_charset.h"
+#include "platform/read_ahead.h"
 
 namespace {
+
+// Threads that wait on the disk for the walk: many, since most of their time is waiting, and
+// a cold disk serves many requests at once far faster than one after the other.
+constexpr int kReadAheadThreads = 64;
 
 // A standard descriptor that is closed gets /dev/null, read-only, so that no file the walk
 // opens takes its number, and writes to a closed standard output still fail.
@@ -38,4 +43,5 @@ void PrepareProcess(int*, char***) {
   setlocale(LC_CTYPE, "");
   InitOutputCharset();
   RaiseOpenFileLimit();
+  SetReadAheadThreads(kReadAheadThreads);
 }

@@ -1,6 +1,5 @@
-// The Win32 build reads every entry when the walk reaches it: FindNextFileA delivers one entry
+// The Win32 build reads every entry when the walk reaches it: FindNextFileW delivers one entry
 // at a time, so there is nothing to look ahead at without a second listing.
-#include "platform/read_ahead.h"
 #include "platform/dir_listing.h"
 
 bool PeekListingEntry(DirListing*, size_t, FileEntry*) {
@@ -10,5 +9,3 @@ bool PeekListingEntry(DirListing*, size_t, FileEntry*) {
 bool ReadAhead(DirListing*, size_t, bool, bool) {
   return false;
 }
-
-void SetReadAheadThreads(int) {}
