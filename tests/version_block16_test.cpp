@@ -122,27 +122,6 @@ TEST(VersionBlock16Test, FormIsToldByTheByteAfterTheTwoLengths) {
   EXPECT_NE(Query(WriteVersionNode(tree), kProduct).status, QueryStatus::kFound);
 }
 
-// Loads `image` from a file and returns the value of `subBlock` as the report prints it.
-std::string Loaded(const Bytes& image, const char* subBlock) {
-  TempTree tree;
-  tree.File("a.exe", AsString(image));
-  FileEntry entry;
-  DirListing* listing = OpenListingAtEntry(tree.root() + "/", "a.exe", &entry);
-  if (listing == nullptr) return "<no entry>";
-  ReadEntryDetails(listing, &entry);
-  VersionBlock* block = LoadVersionInfo(listing, tree.Path("a.exe"));
-  CloseListing(listing);
-  if (block == nullptr) return "<none>";
-  const void* value = nullptr;
-  uint32_t length = 0;
-  std::string text = "<absent>";
-  if (QueryVersionValue(block, subBlock, &value, &length)) {
-    text.assign(static_cast<const char*>(value), length);
-  }
-  FreeVersionInfo(block);
-  return text;
-}
-
 Bytes NeWith(const std::string& key, const std::string& product) {
   VersionInfo16Spec spec;
   spec.tables = {{key, {{"ProductName", product}}}};
@@ -181,16 +160,16 @@ TEST(VersionBlock16Test, StringsAreConvertedFromTheirCodePage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Loaded(c.image, c.path), c.value);
+    EXPECT_EQ(LoadedVersionValue(c.image, c.path), c.value);
   }
 }
 
 TEST(VersionBlock16Test, CharactersTheOutputCharsetLacksBecomeQuestionMarks) {
   SelectOutputCharset("SHIFT_JIS");
-  EXPECT_EQ(Loaded(NeWith("040904E4", "caf\xE9!"), kProduct), "caf?!");
-  EXPECT_EQ(
-      Loaded(NeWith("041103A4", "\x83\x8B\x83\x82"), "\\StringFileInfo\\041103a4\\ProductName"),
-      "\x83\x8B\x83\x82");
+  EXPECT_EQ(LoadedVersionValue(NeWith("040904E4", "caf\xE9!"), kProduct), "caf?!");
+  EXPECT_EQ(LoadedVersionValue(NeWith("041103A4", "\x83\x8B\x83\x82"),
+                               "\\StringFileInfo\\041103a4\\ProductName"),
+            "\x83\x8B\x83\x82");
   SelectOutputCharset("UTF-8");
 }
 

@@ -156,33 +156,6 @@ TEST(VersionQueryTest, RootMustBeWhole) {
   }
 }
 
-// The platform functions, over a file written with the fixture writer.
-std::string LoadedValue(const Bytes& image, const char* subBlock) {
-  TempTree tree;
-  tree.File("a.exe", AsString(image));
-  FileEntry entry;
-  DirListing* listing = OpenListingAtEntry(tree.root() + "/", "a.exe", &entry);
-  if (listing == nullptr) return "<no entry>";
-  ReadEntryDetails(listing, &entry);
-  VersionBlock* block = LoadVersionInfo(listing, tree.Path("a.exe"));
-  CloseListing(listing);
-  if (block == nullptr) return "<none>";
-  const void* value = nullptr;
-  uint32_t length = 0;
-  std::string text = "<absent>";
-  if (QueryVersionValue(block, subBlock, &value, &length)) {
-    text.assign(static_cast<const char*>(value), length);
-    // Strings are read as the report prints them, up to their NUL, which must be where their
-    // length says.
-    if (std::string(subBlock).find("StringFileInfo") != std::string::npos) {
-      text.assign(static_cast<const char*>(value));
-      EXPECT_EQ(text.size(), length);
-    }
-  }
-  FreeVersionInfo(block);
-  return text;
-}
-
 // An image whose version resource is `tree`, changed by `change`.
 Bytes ImageOf(VersionNode tree, void (*change)(VersionNode* tree)) {
   change(&tree);
@@ -244,14 +217,14 @@ TEST(VersionQueryTest, LoadsFromAFileAndConvertsStrings) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(LoadedValue(c.image, c.path), c.value);
+    EXPECT_EQ(LoadedVersionValue(c.image, c.path), c.value);
   }
 }
 
 TEST(VersionQueryTest, ResourceWithoutAReadableRootIsNoVersionInformation) {
   PeImageSpec spec;
   spec.resources = {{16, 1, 0x0409, Bytes(64, 0xFF)}};
-  EXPECT_EQ(LoadedValue(BuildPeImage(spec), "\\VarFileInfo\\Translation"), "<none>");
+  EXPECT_EQ(LoadedVersionValue(BuildPeImage(spec), "\\VarFileInfo\\Translation"), "<none>");
 }
 
 }  // namespace
