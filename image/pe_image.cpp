@@ -134,14 +134,20 @@ bool MapRva(FileReader& reader, const Image& image, uint32_t rva, Region* region
   return false;
 }
 
+// The `size` bytes at `offset` within the resource directory.
+bool FetchResourceBytes(FileReader& reader, const Region& resources, uint64_t offset, uint64_t size,
+                        ByteView* view) {
+  return Fits(resources.length, offset, size) &&
+         Fetch(reader, resources.offset + offset, size, view);
+}
+
 // Looks in the resource directory table at `table` (relative to the directory's start) for the
 // entry named by the ID `id`, or, with `id` < 0, for the preferred language. Its OffsetToData
 // goes to `target`.
 ResourceStatus FindEntry(FileReader& reader, const Region& resources, uint32_t table, int64_t id,
                          uint32_t* target) {
   ByteView header;
-  if (!Fits(resources.length, table, kDirectoryHeaderSize) ||
-      !Fetch(reader, resources.offset + table, kDirectoryHeaderSize, &header)) {
+  if (!FetchResourceBytes(reader, resources, table, kDirectoryHeaderSize, &header)) {
     return ResourceStatus::kCorrupt;
   }
   uint16_t named = 0, numbered = 0;
@@ -227,8 +233,7 @@ ResourceStatus ReadVersionResource(const FileSource& source, ImageBuffers* buffe
   const ResourceStatus walked = FindVersionDataEntry(reader, resources, &dataEntryOffset);
   if (walked != ResourceStatus::kFound) return walked;
   ByteView dataEntry;
-  if (!Fits(resources.length, dataEntryOffset, kDataEntrySize) ||
-      !Fetch(reader, resources.offset + dataEntryOffset, kDataEntrySize, &dataEntry)) {
+  if (!FetchResourceBytes(reader, resources, dataEntryOffset, kDataEntrySize, &dataEntry)) {
     return ResourceStatus::kCorrupt;
   }
   uint32_t dataRva = 0, dataSize = 0;
