@@ -42,14 +42,20 @@ struct Image {
   uint32_t resourceRva = 0;
 };
 
+}  // namespace
+
+bool BeginsLikeImage(const uint8_t* head, size_t length) {
+  return length >= kDosHeaderSize && head[0] == 'M' && head[1] == 'Z';
+}
+
+namespace {
+
 ResourceStatus ReadHeaders(FileReader& reader, Image* image) {
   ByteView dos;
-  uint8_t m = 0, z = 0;
   uint32_t peOffset = 0;
-  if (!Fetch(reader, 0, 64, &dos)) return ResourceStatus::kAbsent;
-  ReadU8(dos, 0, &m);
-  ReadU8(dos, 1, &z);
-  if (m != 'M' || z != 'Z') return ResourceStatus::kAbsent;
+  if (!Fetch(reader, 0, kDosHeaderSize, &dos) || !BeginsLikeImage(dos.data, dos.size)) {
+    return ResourceStatus::kAbsent;
+  }
   ReadU32(dos, 0x3c, &peOffset);
 
   // A New Executable's header carries its own resource table.

@@ -21,6 +21,13 @@ enum class ResourceStatus {
   kCorrupt,  // an image whose headers or resource directory cannot be trusted
 };
 
+// Every image begins with a DOS header of this size, whose first bytes are "MZ".
+constexpr size_t kDosHeaderSize = 64;
+
+// Whether a file whose first bytes (all of them, where it is shorter than kDosHeaderSize) are
+// `head` may hold a version resource: false where the reader would find none from them alone.
+bool BeginsLikeImage(const uint8_t* head, size_t length);
+
 // The largest version resource read; its tree's wLength cannot describe more.
 constexpr uint32_t kMaxVersionResourceSize = 64 * 1024;
 

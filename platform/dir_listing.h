@@ -39,14 +39,21 @@ void CloseListing(DirListing* listing);
 // need, and the platform may fetch them meanwhile, many at once, on other threads: their
 // details and version information, or the listing of a directory. What is handed out is the
 // same, fetched ahead or not; an entry that was not named, or whose fetching failed, is read
-// when it is reached.
+// when it is reached. Entries are counted from 0, the first that ReadListingEntry delivers.
 
-// Delivers the entry `ahead` places after the current one (0: the one ReadListingEntry
-// delivers next): its name, and the directory bit where the listing already knows the type.
-// Returns false past the end, or where the platform cannot look ahead.
-bool PeekListingEntry(DirListing* listing, size_t ahead, FileEntry* entry);
+// The number of the entry that ReadListingEntry delivers next.
+size_t NextEntryIndex(DirListing* listing);
 
-// Names that entry: `details` when ReadEntryDetails and LoadVersionInfo will be asked for it,
-// `descend` when OpenListing will be. Returns false when the read-ahead window is full (name
-// it again once the walk has moved on) or the platform does not read ahead.
-bool ReadAhead(DirListing* listing, size_t ahead, bool details, bool descend);
+// Delivers entry `index`: its name, and the directory bit where the listing already knows the
+// type. Returns false past the end, or where the platform cannot look ahead.
+bool PeekListingEntry(DirListing* listing, size_t index, FileEntry* entry);
+
+// Names entry `index`: `details` when ReadEntryDetails and LoadVersionInfo will be asked for
+// it, `descend` when OpenListing will be. Returns false when the read-ahead window is full
+// (name it again once the walk has moved on) or the platform does not read ahead.
+bool ReadAhead(DirListing* listing, size_t index, bool details, bool descend);
+
+// The listing of directory `index`, named with `descend`, once it has been read ahead: the
+// same that OpenListing will return for it, to be looked at but neither read nor closed.
+// nullptr until then, or when it cannot be listed ahead.
+DirListing* ListedAhead(DirListing* listing, size_t index);

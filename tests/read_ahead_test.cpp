@@ -1,4 +1,5 @@
-// The walk prints the same bytes whether the listing reads ahead on worker threads or not.
+// The walk prints the same bytes whether the listing reads ahead on worker threads or not, and
+// whether it reads the files' first bytes in batches or one by one.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <time.h>
@@ -14,6 +15,7 @@
 #include "cli/driver.h"
 #include "fixtures/pe_image_writer.h"
 #include "platform/console.h"
+#include "platform/posix/head_reader.h"
 #include "platform/read_ahead.h"
 #include "support/settings_reset.h"
 #include "support/temp_tree.h"
@@ -102,6 +104,10 @@ void ExpectSameWithAndWithoutReadAhead(const std::string& root) {
       const std::string alone = WalkOutput(args, 0);
       EXPECT_EQ(WalkOutput(args, 1), alone) << root << " " << pattern;
       EXPECT_EQ(WalkOutput(args, 8), alone) << root << " " << pattern;
+      // Each file opened and read by its own system calls, as where io_uring is refused.
+      SetHeadReadsBatched(false);
+      EXPECT_EQ(WalkOutput(args, 8), alone) << root << " " << pattern;
+      SetHeadReadsBatched(true);
     }
   }
 }
@@ -113,6 +119,7 @@ class ReadAhead : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
+    SetHeadReadsBatched(true);
     SetReadAheadThreads(0);
     ResetRunSettings();
   }

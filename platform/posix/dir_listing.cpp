@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <climits>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <vector>
 
 #include "platform/posix/fetch_queue.h"
+#include "platform/posix/head_reader.h"
 #include "platform/posix/open_directory_path.h"
 #include "platform/posix/posix_listing.h"
 #include "platform/write_time.h"
@@ -40,7 +42,7 @@ struct DirListing {
   struct Fetch {
     size_t item;
     FetchRequest* request;
-    int outcome;  // -1 not awaited yet, 0 withdrawn, 1 served
+    bool served;  // awaited, or seen to be done
   };
   std::deque<Fetch> fetches;
 };
@@ -49,10 +51,11 @@ namespace {
 
 constexpr int kEntryOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
 constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
-// Read-ahead leaves this many descriptors below the limit for the workers' open files and the
-// walk's own, and lists at most so many directories ahead.
-constexpr rlim_t kReadAheadDescriptorMargin = 128;
-constexpr size_t kMaxListingsAhead = 32;
+// Read-ahead leaves this many descriptors below the limit for the workers' open files, those
+// left to close while the walk waits, and the walk's own; and lists at most so many
+// directories ahead.
+constexpr rlim_t kReadAheadDescriptorMargin = 192;
+constexpr size_t kMaxListingsAhead = 128;
 // One buffer serves every directory: a listing reads all its names when it opens.
 constexpr size_t kRecordBufferSize = 64 * 1024;
 
@@ -170,12 +173,6 @@ DirListing* TakeSpareListing() {
   return listing;
 }
 
-void PutBackListing(DirListing* listing) {
-  if (listing->fd >= 0) close(listing->fd);
-  listing->fd = -1;
-  gSpareListings.emplace_back(listing);
-}
-
 bool ReadAheadAllowed(bool listing) {
   static rlim_t limit = 0;
   if (limit == 0) {
@@ -187,9 +184,24 @@ bool ReadAheadAllowed(bool listing) {
          gOpenListings + gListingsAhead + kReadAheadDescriptorMargin < limit;
 }
 
-// Waits for the fetch of an entry, or withdraws it.
+void DropFirstFetch(DirListing* listing);
+
+// Closes a listing and keeps it for another directory. What was named ahead in it is given back
+// first: a listing read ahead may be given up with fetches out that use its descriptor.
+void PutBackListing(DirListing* listing) {
+  while (!listing->fetches.empty()) DropFirstFetch(listing);
+  if (listing->fd >= 0 && ReadAheadAllowed(false)) {
+    CloseWhenIdle(listing->fd);
+  } else if (listing->fd >= 0) {
+    close(listing->fd);
+  }
+  listing->fd = -1;
+  gSpareListings.emplace_back(listing);
+}
+
 void AwaitFetchOf(DirListing::Fetch* fetch) {
-  if (fetch->outcome < 0) fetch->outcome = AwaitFetch(fetch->request) ? 1 : 0;
+  if (!fetch->served) AwaitFetch(fetch->request);
+  fetch->served = true;
 }
 
 // Gives back the fetch at the head of the listing's, with whatever it holds.
@@ -204,13 +216,13 @@ void DropFirstFetch(DirListing* listing) {
   listing->fetches.pop_front();
 }
 
-// The fetch of the current entry, awaited; nullptr when there was none or it was withdrawn.
+// The fetch of the current entry, awaited; nullptr when there was none.
 FetchRequest* CurrentFetch(DirListing* listing) {
   if (listing->fetches.empty() || listing->current == nullptr) return nullptr;
   DirListing::Fetch& fetch = listing->fetches.front();
   if (fetch.item != static_cast<size_t>(listing->current - listing->items.data())) return nullptr;
   AwaitFetchOf(&fetch);
-  return fetch.outcome == 1 ? fetch.request : nullptr;
+  return fetch.request;
 }
 
 }  // namespace
@@ -313,15 +325,18 @@ void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
 }
 
 void CloseListing(DirListing* listing) {
-  while (!listing->fetches.empty()) DropFirstFetch(listing);
   CloseEntryDescriptor(listing);
   PutBackListing(listing);
   --gOpenListings;
 }
 
-bool PeekListingEntry(DirListing* listing, size_t ahead, FileEntry* entry) {
-  if (ahead >= listing->items.size() - listing->next) return false;
-  const DirListing::Item& item = listing->items[listing->next + ahead];
+size_t NextEntryIndex(DirListing* listing) {
+  return listing->next;
+}
+
+bool PeekListingEntry(DirListing* listing, size_t index, FileEntry* entry) {
+  if (index >= listing->items.size()) return false;
+  const DirListing::Item& item = listing->items[index];
   entry->attributes = item.type == DT_DIR ? kDirectoryAttribute : 0;
   entry->writeTime = -1;
   entry->size = 0;
@@ -329,63 +344,86 @@ bool PeekListingEntry(DirListing* listing, size_t ahead, FileEntry* entry) {
   return true;
 }
 
-bool ReadAhead(DirListing* listing, size_t ahead, bool details, bool descend) {
-  const size_t item = listing->next + ahead;
-  if (item >= listing->items.size()) return false;
-  if (!listing->fetches.empty() && listing->fetches.back().item >= item) return true;
-  descend = descend && listing->items[item].type == DT_DIR;
+bool ReadAhead(DirListing* listing, size_t index, bool details, bool descend) {
+  // Entries already delivered, and those named before, are passed over.
+  if (index >= listing->items.size() || index < listing->next) return true;
+  // Usually named in order, but directories may be named before the entries ahead of them.
+  auto at = listing->fetches.end();
+  while (at != listing->fetches.begin() && std::prev(at)->item >= index) --at;
+  if (at != listing->fetches.end() && at->item == index) return true;
+  descend = descend && listing->items[index].type == DT_DIR;
   if (!details && !descend) return true;
   if (!ReadAheadAllowed(descend)) return false;
   FetchRequest* request = AcquireFetch();
   if (request == nullptr) return false;
   request->directoryFd = listing->fd;
-  request->name = listing->names.data() + listing->items[item].nameOffset;
-  request->type = listing->items[item].type;
+  request->name = listing->names.data() + listing->items[index].nameOffset;
+  request->type = listing->items[index].type;
   request->details = details;
   if (descend) {
     request->child = TakeSpareListing();
     ++gListingsAhead;
   }
-  listing->fetches.push_back({item, request, -1});
+  listing->fetches.insert(at, {index, request, false});
   SubmitFetch(request);
+  if (index + 1 == listing->items.size()) FlushFetches();
   return true;
 }
 
-void ServeFetch(FetchRequest* request) {
-  int fd = -1;
-  if (request->details) {
-    // As ReadEntryDetails and OpenCurrentEntry do it.
-    if (request->type == DT_REG) {
-      fd = openat(request->directoryFd, request->name, kEntryOpenFlags);
-      if (fd >= 0 && fstat(fd, &request->status) == 0) {
-        request->haveStatus = true;
-      } else if (fd >= 0) {
-        close(fd);
-        fd = -1;
-      }
+DirListing* ListedAhead(DirListing* listing, size_t index) {
+  // The fetches are in listing order; the one looked for is usually the last.
+  for (auto fetch = listing->fetches.rbegin(); fetch != listing->fetches.rend(); ++fetch) {
+    if (fetch->item > index) continue;
+    if (fetch->item < index) return nullptr;
+    if (!fetch->served && !FetchServed(fetch->request)) {
+      // The walk will wait for it soon: it must not sit in the queue meanwhile.
+      FlushFetches();
+      return nullptr;
     }
-    if (!request->haveStatus) {
+    fetch->served = true;
+    return fetch->request->listed ? fetch->request->child : nullptr;
+  }
+  return nullptr;
+}
+
+void ServeFetches(FetchRequest* const* requests, size_t count) {
+  static_assert(kFetchBatch <= kMaxHeadReads);
+  // The heads of the regular files among them are read together, after every status.
+  thread_local uint8_t heads[kFetchBatch][kHeadSize];
+  HeadRead reads[kFetchBatch];
+  FetchRequest* readers[kFetchBatch];
+  size_t readCount = 0;
+  for (size_t i = 0; i < count; ++i) {
+    FetchRequest* request = requests[i];
+    if (request->details) {
+      // As ReadEntryDetails does it: a link is shown as its target, or as itself.
       request->haveStatus =
           fstatat(request->directoryFd, request->name, &request->status, 0) == 0 ||
           fstatat(request->directoryFd, request->name, &request->status, AT_SYMLINK_NOFOLLOW) == 0;
-    }
-    if (request->haveStatus && S_ISREG(request->status.st_mode)) {
-      if (fd < 0) fd = openat(request->directoryFd, request->name, kEntryOpenFlags & ~O_NOFOLLOW);
-      if (fd >= 0) {
-        request->versionStatus = ReadVersionResourceOf(fd, &request->resource);
-        request->versionRead = true;
+      if (request->haveStatus && S_ISREG(request->status.st_mode)) {
+        reads[readCount] = {request->directoryFd, request->name, heads[readCount], -1};
+        readers[readCount++] = request;
       }
     }
-    if (fd >= 0) close(fd);
-  }
-  if (DirListing* child = request->child) {
-    child->fd = openat(request->directoryFd, request->name, kDirectoryOpenFlags | O_NOFOLLOW);
-    struct stat status;
-    if (child->fd >= 0 && fstat(child->fd, &status) == 0) {
-      child->device = status.st_dev;
-      child->inode = status.st_ino;
-      request->listed = ReadAllNames(child);
+    if (DirListing* child = request->child) {
+      child->fd = openat(request->directoryFd, request->name, kDirectoryOpenFlags | O_NOFOLLOW);
+      struct stat status;
+      if (child->fd >= 0 && fstat(child->fd, &status) == 0) {
+        child->device = status.st_dev;
+        child->inode = status.st_ino;
+        request->listed = ReadAllNames(child);
+      }
     }
+  }
+  ReadHeads(reads, readCount);
+  for (size_t i = 0; i < readCount; ++i) {
+    // A file that could not be read now is tried again when the walk reaches it.
+    if (reads[i].result < 0) continue;
+    FetchRequest* request = readers[i];
+    request->versionStatus =
+        ReadVersionResourceFromHead(request->directoryFd, request->name, reads[i].bytes,
+                                    static_cast<size_t>(reads[i].result), &request->resource);
+    request->versionRead = true;
   }
 }
 

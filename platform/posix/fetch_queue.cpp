@@ -1,5 +1,10 @@
 #include "platform/posix/fetch_queue.h"
 
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -10,10 +15,42 @@
 
 namespace {
 
-constexpr size_t kRequestsPerWake = 8;
-
 // A resource buffer larger than this is not kept for the next request.
 constexpr size_t kKeptResourceCapacity = 16 * 1024;
+
+// A listing takes as long as a few details, and the walk waits for the whole batch it is in, so
+// a batch holds few.
+constexpr size_t kListingsPerBatch = 2;
+
+// With a warm cache a batch takes tens of microseconds, less than sleeping and being woken
+// again costs here: the walk's thread polls this many times before it sleeps.
+constexpr int kPolls = 4000;
+
+// A batch that takes longer than this, and slept, has waited on the disk; after so many such
+// batches (each after a slow one) one more worker is let run for each.
+constexpr int64_t kWaitedNanoseconds = 1000000;
+constexpr int kSlowBatches = 4;
+
+// The most descriptors the walk's thread leaves open to close while it waits.
+constexpr size_t kIdleCloses = 64;
+
+int64_t Now() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// How often the calling thread has gone to sleep.
+long Sleeps() {
+  rusage usage;
+  return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nvcsw : 0;
+}
+
+void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 class FetchPool {
  public:
@@ -26,7 +63,12 @@ class FetchPool {
     for (std::thread& worker : workers_) worker.join();
   }
 
-  void SetThreads(int count) { threads_ = count < 0 ? 0 : count; }
+  void SetThreads(int count) {
+    threads_ = std::max(count, 0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    limit_ = threads_;
+    allowed_ = std::min(threads_, 1);
+  }
 
   // The free requests are the walk's thread's alone, and the workers never look at one that is
   // done, so taking and giving back need no lock.
@@ -39,47 +81,86 @@ class FetchPool {
     }
     FetchRequest* slot = free_.back();
     free_.pop_back();
-    slot->state = FetchState::kQueued;  // taken; Submit queues it
+    slot->state.store(FetchState::kQueued, std::memory_order_relaxed);  // Submit queues it
     return slot;
   }
 
+  // Requests are queued a batch at a time, or when the walk is about to wait for one, so that
+  // the lock is taken once per batch. Listings are served ahead of the rest, since the walk
+  // names nothing further in a directory until it has its listing.
   void Submit(FetchRequest* request) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      request->state = FetchState::kQueued;
-      queue_.push_back(request);
-      // A thread that cannot be started leaves its requests queued, and the walk's thread
-      // withdraws them and does the work itself.
-      try {
-        while (static_cast<int>(workers_.size()) < threads_) {
-          workers_.emplace_back([this] { Work(); });
-        }
-      } catch (const std::system_error&) {
-        threads_ = static_cast<int>(workers_.size());
-      }
-      // A worker goes on while the queue holds work, so one is woken for each few requests:
-      // waking one per request costs more than a small request takes with a warm cache.
-      if (queue_.size() % kRequestsPerWake != 1 && kRequestsPerWake != 1) return;
-    }
-    work_.notify_one();
+    std::vector<FetchRequest*>& pending = request->child != nullptr ? pendingListings_ : pending_;
+    pending.push_back(request);
+    if (pending.size() >= kFetchBatch) Flush();
   }
 
-  bool Await(FetchRequest* request) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (request->state == FetchState::kQueued) {
-      for (auto it = queue_.begin(); it != queue_.end(); ++it) {
-        if (*it == request) {
-          queue_.erase(it);
-          break;
-        }
-      }
-      request->state = FetchState::kDone;
-      return false;
+  void Flush() {
+    if (pending_.empty() && pendingListings_.empty()) return;
+    bool wake;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      wake = QueuePending() && WorkerWanted();
     }
+    if (wake) work_.notify_one();
+  }
+
+  void Await(FetchRequest* request) {
+    FetchRequest* batch[kFetchBatch];
+    for (;;) {
+      if (request->state.load(std::memory_order_acquire) == FetchState::kDone) return;
+      std::unique_lock<std::mutex> lock(mutex_);
+      QueuePending();
+
+      // The walk needs the request now: queued, it is served here with what is queued behind
+      // it. Being served by a worker, the walk's thread serves the next batch meanwhile.
+      size_t count = 0;
+      if (request->state.load(std::memory_order_relaxed) == FetchState::kQueued) {
+        // A listing takes longer than a whole batch of details: it is served alone.
+        const bool listing = request->child != nullptr;
+        std::deque<FetchRequest*>& queue = listing ? listings_ : queue_;
+        auto it = std::find(queue.begin(), queue.end(), request);
+        const size_t most = listing ? 1 : kFetchBatch;
+        for (; it != queue.end() && count < most; it = queue.erase(it)) {
+          batch[count++] = *it;
+        }
+        Count();
+      } else {
+        count = TakeBatch(batch);
+      }
+      if (count == 0) break;
+      Serve(batch, count, &lock, false);
+    }
+    // Polling pays where a batch is quick; with a slow disk it only takes a core from the
+    // kernel's work.
+    for (int i = 0; i < kPolls && polling_.load(std::memory_order_relaxed); ++i) {
+      if (request->state.load(std::memory_order_acquire) == FetchState::kDone) return;
+      if (!idleCloses_.empty()) {
+        close(idleCloses_.back());
+        idleCloses_.pop_back();
+      } else {
+        Pause();
+      }
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
     awaiting_ = request;
-    done_.wait(lock, [request] { return request->state == FetchState::kDone; });
+    done_.wait(lock, [request] {
+      return request->state.load(std::memory_order_relaxed) == FetchState::kDone;
+    });
     awaiting_ = nullptr;
-    return true;
+  }
+
+  // Closing a directory costs about as much as listing a small one, and the walk's thread often
+  // has a moment to spare while it waits.
+  void CloseWhenIdle(int fd) {
+    if (threads_ == 0 || idleCloses_.size() >= kIdleCloses) {
+      close(fd);
+    } else {
+      idleCloses_.push_back(fd);
+    }
+  }
+
+  bool Served(const FetchRequest* request) const {
+    return request->state.load(std::memory_order_acquire) == FetchState::kDone;
   }
 
   void Release(FetchRequest* request) {
@@ -91,26 +172,115 @@ class FetchPool {
       std::vector<uint8_t>().swap(request->resource);
     }
     request->resource.clear();
-    request->state = FetchState::kFree;
+    request->state.store(FetchState::kFree, std::memory_order_relaxed);
     free_.push_back(request);
   }
 
  private:
+  // Under the lock: queues what the walk's thread holds back; returns whether anything is queued.
+  bool QueuePending() {
+    queue_.insert(queue_.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    listings_.insert(listings_.end(), pendingListings_.begin(), pendingListings_.end());
+    pendingListings_.clear();
+    Count();
+    return Queued() > 0;
+  }
+
+  // Under the lock: takes up to a batch off the queues, listings first.
+  size_t TakeBatch(FetchRequest** batch) {
+    size_t count = 0;
+    for (; count < kListingsPerBatch && !listings_.empty(); ++count) {
+      batch[count] = listings_.front();
+      listings_.pop_front();
+    }
+    // With a slow disk a batch of details takes long, and the walk waits for the listings.
+    if (count > 0 && allowed_ > 1) {
+      Count();
+      return count;
+    }
+    for (; count < kFetchBatch && !queue_.empty(); ++count) {
+      batch[count] = queue_.front();
+      queue_.pop_front();
+    }
+    Count();
+    return count;
+  }
+
+  size_t Queued() const { return queue_.size() + listings_.size(); }
+
+  // Under the lock, after the queues change: what a polling worker looks at.
+  void Count() { queued_.store(Queued(), std::memory_order_relaxed); }
+
+  // Under the lock: whether a sleeping worker should be woken, or one more started.
+  bool WorkerWanted() {
+    const int busy = static_cast<int>(workers_.size()) - idle_;
+    if (busy >= allowed_) return false;
+    if (idle_ > 0) return true;
+    // A thread that cannot be started leaves its requests queued, and the walk's thread
+    // serves them itself.
+    try {
+      workers_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      limit_ = allowed_ = static_cast<int>(workers_.size());
+    }
+    return false;
+  }
+
+  enum class Pace { kQuick, kSlow, kWaitedOnDisk };
+
+  // Serves `count` requests taken off the queue, unlocking `lock` meanwhile; marks them done.
+  // Says whether that was slow and, where `measure`, whether the thread slept meanwhile: slow
+  // because it waited, not because it was preempted.
+  Pace Serve(FetchRequest* const* batch, size_t count, std::unique_lock<std::mutex>* lock,
+             bool measure) {
+    for (size_t i = 0; i < count; ++i) {
+      batch[i]->state.store(FetchState::kRunning, std::memory_order_relaxed);
+    }
+    lock->unlock();
+    const int64_t start = Now();
+    const long sleeps = measure ? Sleeps() : 0;
+    ServeFetches(batch, count);
+    Pace pace = Now() - start > kWaitedNanoseconds ? Pace::kSlow : Pace::kQuick;
+    if (pace == Pace::kSlow && measure && Sleeps() > sleeps) pace = Pace::kWaitedOnDisk;
+    lock->lock();
+    bool awaited = false;
+    for (size_t i = 0; i < count; ++i) {
+      batch[i]->state.store(FetchState::kDone, std::memory_order_release);
+      awaited = awaited || batch[i] == awaiting_;
+    }
+    if (awaited) done_.notify_one();
+    return pace;
+  }
+
   void Work() {
+    FetchRequest* batch[kFetchBatch];
+    bool slow = false;  // the last batch took long
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      // Served requests are marked done under the same lock that takes the next.
-      while (!queue_.empty()) {
-        FetchRequest* request = queue_.front();
-        queue_.pop_front();
-        request->state = FetchState::kRunning;
+      if (Queued() == 0 && allowed_ == 1) {
+        // More is usually named within microseconds, sooner than a sleeping thread wakes.
         lock.unlock();
-        ServeFetch(request);
+        for (int i = 0; i < kPolls && queued_.load(std::memory_order_relaxed) == 0; ++i) Pause();
         lock.lock();
-        request->state = FetchState::kDone;
-        if (awaiting_ == request) done_.notify_one();
+      }
+      ++idle_;
+      work_.wait(lock, [this] { return stopping_ || Queued() > 0; });
+      --idle_;
+      if (stopping_) return;
+      while (const size_t count = TakeBatch(batch)) {
+        if (Queued() >= kFetchBatch && WorkerWanted()) work_.notify_one();
+        // A cold disk serves many requests at once far faster than one after the other. Several
+        // slow batches are needed, so that one slowed by something else does not count.
+        // Whether the thread slept is asked only after a slow batch: asking costs two system
+        // calls.
+        const Pace pace = Serve(batch, count, &lock, slow && allowed_ < limit_);
+        slow = pace != Pace::kQuick;
+        if (pace == Pace::kWaitedOnDisk && ++slowBatches_ >= kSlowBatches && allowed_ < limit_) {
+          ++allowed_;
+          polling_.store(false, std::memory_order_relaxed);
+          if (Queued() > 0 && WorkerWanted()) work_.notify_one();
+        }
       }
     }
   }
@@ -120,10 +290,21 @@ class FetchPool {
   std::condition_variable done_;
   std::deque<FetchRequest> slots_;  // grows up to the window
   std::vector<FetchRequest*> free_;
-  std::deque<FetchRequest*> queue_;
+  std::deque<FetchRequest*> queue_;     // details, in the order named
+  std::deque<FetchRequest*> listings_;  // listings, served first
+  // Named, not queued yet; the walk's thread's alone.
+  std::vector<FetchRequest*> pending_;
+  std::vector<FetchRequest*> pendingListings_;
+  std::atomic<size_t> queued_{0};    // the queues' length, read without the lock
+  std::atomic<bool> polling_{true};  // whether waiting begins with polling
+  std::vector<int> idleCloses_;      // the walk's thread's alone
   std::vector<std::thread> workers_;
   FetchRequest* awaiting_ = nullptr;  // the request the walk's thread waits for
-  int threads_ = 0;                   // until the process sets its number
+  int threads_ = 0;                   // until the process sets its number; the walk's thread's
+  int limit_ = 0;                     // the most workers, under the lock
+  int allowed_ = 0;                   // workers let run at once: one, more once the disk is slow
+  int idle_ = 0;                      // workers waiting for work
+  int slowBatches_ = 0;               // batches that waited on the disk
   bool stopping_ = false;
 };
 
@@ -143,8 +324,20 @@ void SubmitFetch(FetchRequest* request) {
   gPool.Submit(request);
 }
 
-bool AwaitFetch(FetchRequest* request) {
-  return gPool.Await(request);
+void CloseWhenIdle(int fd) {
+  gPool.CloseWhenIdle(fd);
+}
+
+void FlushFetches() {
+  gPool.Flush();
+}
+
+void AwaitFetch(FetchRequest* request) {
+  gPool.Await(request);
+}
+
+bool FetchServed(const FetchRequest* request) {
+  return gPool.Served(request);
 }
 
 void ReleaseFetch(FetchRequest* request) {

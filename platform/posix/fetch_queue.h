@@ -1,10 +1,12 @@
-// The POSIX listing's read-ahead: a fixed window of fetch requests, served by worker threads
-// in the order they were queued, and taken back by the walk's thread in whatever order it
-// needs them.
+// The POSIX listing's read-ahead: a fixed window of fetch requests, served a batch at a time in
+// the order they were queued (listings first), and taken back by the walk's thread in whatever
+// order it needs them. One worker serves while batches are quick, with the walk's thread
+// serving what it is about to wait for; more are let run once batches wait on the disk.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -15,14 +17,15 @@ struct DirListing;
 enum class FetchState { kFree, kQueued, kRunning, kDone };
 
 struct FetchRequest {
-  FetchState state = FetchState::kFree;  // kept by the queue, under its lock
+  // Changed by the queue under its lock; kDone may be read without it.
+  std::atomic<FetchState> state{FetchState::kFree};
   // Set by the walk's thread before the request is queued; only read by the worker.
   int directoryFd = -1;
   const char* name = nullptr;
   unsigned char type = 0;       // DT_* as the listing gave it
   bool details = false;         // fetch the status and, for a regular file, the version
   DirListing* child = nullptr;  // list the directory into this one
-  // Results, valid once AwaitFetch has returned true.
+  // Results, valid once AwaitFetch has returned or FetchServed said true.
   bool haveStatus = false;
   struct stat status;
   bool versionRead = false;  // the file was opened and its version resource looked for
@@ -31,21 +34,33 @@ struct FetchRequest {
   bool listed = false;  // `child` holds the directory's names and its open descriptor
 };
 
-// The number of requests that can be out at once.
-constexpr int kFetchWindow = 256;
+// The number of requests that can be out at once, and the most a worker serves together.
+constexpr int kFetchWindow = 1024;
+constexpr size_t kFetchBatch = 16;
 
 // A free request, or nullptr when the window is full or read-ahead is off. Walk's thread only.
 FetchRequest* AcquireFetch();
 
-// Queues a request for the workers, starting them on first use.
+// Queues a request for the workers, starting them on first use. Requests are held back until a
+// batch of them is named, or FlushFetches is called.
 void SubmitFetch(FetchRequest* request);
 
-// Waits for a request to be served. A request no worker has begun is withdrawn instead, and
-// false returned: the caller then does the work itself.
-bool AwaitFetch(FetchRequest* request);
+// Queues what is held back, however little, and wakes a worker for it: the walk names nothing
+// more soon.
+void FlushFetches();
+
+// Waits for a request to be served. One no worker has begun is served on the caller's thread,
+// together with those queued behind it.
+void AwaitFetch(FetchRequest* request);
+
+// Whether a request has been served, without waiting.
+bool FetchServed(const FetchRequest* request);
+
+// Closes `fd` now, or when the walk's thread next waits for a request. Walk's thread only.
+void CloseWhenIdle(int fd);
 
 // Gives an awaited request back to the window.
 void ReleaseFetch(FetchRequest* request);
 
-// The worker's side, implemented by the listing: serves one request.
-void ServeFetch(FetchRequest* request);
+// The worker's side, implemented by the listing: serves `count` requests, at most kFetchBatch.
+void ServeFetches(FetchRequest* const* requests, size_t count);

@@ -20,3 +20,9 @@ bool TakeFetchedVersion(DirListing* listing, std::vector<uint8_t>* resource,
 
 // Looks for the version resource of the file open on `fd`; safe on any thread.
 ResourceStatus ReadVersionResourceOf(int fd, std::vector<uint8_t>* resource);
+
+// The same for the file `name` in the directory open on `directoryFd`, whose first
+// `headLength` bytes (all of them, where fewer than kHeadSize) are `head`: the file is opened
+// only where they may begin an image. Safe on any thread.
+ResourceStatus ReadVersionResourceFromHead(int directoryFd, const char* name, const uint8_t* head,
+                                           size_t headLength, std::vector<uint8_t>* resource);

@@ -11,8 +11,9 @@
 
 namespace {
 
-// Threads that wait on the disk for the walk: many, since most of their time is waiting, and
-// a cold disk serves many requests at once far faster than one after the other.
+// The most threads that read ahead of the walk. One runs while the cache is warm; more start as
+// batches are seen to wait on the disk, which serves many requests at once far faster than one
+// after the other.
 constexpr int kReadAheadThreads = 64;
 
 // A standard descriptor that is closed gets /dev/null, read-only, so that no file the walk

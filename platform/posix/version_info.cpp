@@ -8,6 +8,7 @@
 
 #include "image/pe_image.h"
 #include "image/version_resource.h"
+#include "platform/posix/head_reader.h"
 #include "platform/posix/output_charset.h"
 #include "platform/posix/posix_listing.h"
 
@@ -34,6 +35,17 @@ size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t s
 }
 
 }  // namespace
+
+ResourceStatus ReadVersionResourceFromHead(int directoryFd, const char* name, const uint8_t* head,
+                                           size_t headLength, std::vector<uint8_t>* resource) {
+  static_assert(kHeadSize >= kDosHeaderSize);
+  if (!BeginsLikeImage(head, headLength)) return ResourceStatus::kAbsent;
+  const int fd = openat(directoryFd, name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ResourceStatus::kAbsent;
+  const ResourceStatus status = ReadVersionResourceOf(fd, resource);
+  close(fd);
+  return status;
+}
 
 ResourceStatus ReadVersionResourceOf(int fd, std::vector<uint8_t>* resource) {
   const FileSource source{&fd, ReadFromDescriptor};

@@ -1,0 +1,91 @@
+#include "walk/look_ahead.h"
+
+#include <algorithm>
+
+#include "settings/run_settings.h"
+#include "walk/match_pattern.h"
+
+namespace {
+
+// Whether the cursor is at or ahead of the walk. Level by level, both are inside the same
+// directory or the one further on is ahead; a listing that differs is one the walk opened
+// itself or gave up, and the cursor's below it are stale.
+bool CursorAhead(const LookAheadCursor& cursor, const std::vector<WalkFrame>& frames) {
+  if (cursor.finished) return true;
+  if (cursor.levels.empty()) return false;
+  const size_t walkDepth = frames.size() - 1;
+  const size_t cursorDepth = cursor.levels.size() - 1;
+  for (size_t i = 0;; ++i) {
+    if (cursor.levels[i].listing != frames[i].listing) return false;
+    const size_t index = cursor.levels[i].index;
+    const size_t walkNext = NextEntryIndex(frames[i].listing);
+    if (i < walkDepth && i < cursorDepth && index + 1 == walkNext) continue;
+    return index >= walkNext;
+  }
+}
+
+// Puts the cursor where the walk is.
+void ResetCursor(LookAheadCursor* cursor, const std::vector<WalkFrame>& frames) {
+  cursor->levels.clear();
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const size_t next = NextEntryIndex(frames[i].listing);
+    const bool inside = i + 1 < frames.size();
+    cursor->levels.push_back({frames[i].listing, inside ? next - 1 : next, !frames[i].started});
+  }
+}
+
+// While the cursor waits for the listing of the directory it stands on, the directories after it
+// are named to be listed too, so that many listings are read at once. (Those after the
+// directories above would be read long before they are wanted, and hold the room for listings
+// ahead that nearer ones need.)
+void Scout(LookAheadCursor::Level* level) {
+  FileEntry next;
+  size_t index = std::max(level->scouted, level->index + 1);
+  bool named = true;
+  for (; named && PeekListingEntry(level->listing, index, &next); ++index) {
+    if ((next.attributes & kDirectoryAttribute) == 0) continue;
+    named = ReadAhead(level->listing, index, MatchesPattern(next.name), true);
+  }
+  level->scouted = named ? index : index - 1;
+}
+
+}  // namespace
+
+void LookAhead(LookAheadCursor* cursor, const std::vector<WalkFrame>& frames) {
+  if (frames.empty()) return;
+  if (!CursorAhead(*cursor, frames)) ResetCursor(cursor, frames);
+  std::vector<LookAheadCursor::Level>& levels = cursor->levels;
+  while (!cursor->finished) {
+    LookAheadCursor::Level& level = levels.back();
+    FileEntry next;
+    if (!PeekListingEntry(level.listing, level.index, &next)) {
+      levels.pop_back();
+      if (levels.empty()) {
+        cursor->finished = true;
+      } else {
+        ++levels.back().index;
+      }
+      continue;
+    }
+    // FindFirstEntry passes over these.
+    if (level.leading && next.name[0] == '.') {
+      ++level.index;
+      continue;
+    }
+    level.leading = false;
+    const bool matches = MatchesPattern(next.name);
+    const bool descends = (next.attributes & kDirectoryAttribute) != 0 && gSettings.recurse;
+    if ((matches || descends) && !ReadAhead(level.listing, level.index, matches, descends)) return;
+    if (descends) {
+      // The walk goes into the directory next, so naming does too, once it is listed.
+      DirListing* child = ListedAhead(level.listing, level.index);
+      if (child == nullptr) {
+        Scout(&level);
+        return;
+      }
+      levels.push_back({child, 0, true});
+      continue;
+    }
+    ++level.index;
+  }
+}
