@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -51,6 +52,19 @@ TEST(DirListing, OrdersNamesAsNtfs) {
     expected.insert(expected.end(), order.begin(), order.end());
     EXPECT_EQ(Listed(tree.root()), expected);
   }
+}
+
+TEST(DirListing, ListsADirectoryThatTakesManyReadsOfItsEntries) {
+  // Names of 200 bytes: about 300 fill one read of the entries.
+  TempTree tree;
+  std::vector<std::string> expected = {".", ".."};
+  for (int i = 0; i < 2000; ++i) {
+    char number[8];
+    snprintf(number, sizeof number, "%05d", i);
+    expected.push_back(std::string(195, 'n') + number);
+    tree.File(expected.back(), "");
+  }
+  EXPECT_EQ(Listed(tree.root()), expected);
 }
 
 // The listing and the report of one entry, in process, with the file changed in between.

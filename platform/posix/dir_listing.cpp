@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,13 +103,33 @@ bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListi
 
 // Reads every name of the directory, then sorts them: "." and ".." first, the rest by
 // ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
+// Whether the file system of the directory open on `fd` fills each getdents64 buffer as far as
+// its entries go: then a call that leaves room for the longest record has read the last of them,
+// and the call that would return nothing is spared. Kept for the last device asked about.
+bool FillsEachBuffer(int fd, dev_t device) {
+  thread_local bool known = false;
+  thread_local dev_t knownDevice = 0;
+  thread_local bool fills = false;
+  if (!known || device != knownDevice) {
+    struct statfs system;
+    fills = fstatfs(fd, &system) == 0 &&
+            (system.f_type == EXT4_SUPER_MAGIC || system.f_type == TMPFS_MAGIC ||
+             system.f_type == XFS_SUPER_MAGIC || system.f_type == BTRFS_SUPER_MAGIC);
+    known = true;
+    knownDevice = device;
+  }
+  return fills;
+}
+
 bool ReadAllNames(DirListing* listing) {
   alignas(dirent64) thread_local char records[kRecordBufferSize];
   std::vector<char>& names = listing->names;
   DirListing::Item dots[2];
   int dotCount = 0;
-  for (;;) {
-    const ssize_t got = getdents64(listing->fd, records, sizeof records);
+  const bool fills = FillsEachBuffer(listing->fd, listing->device);
+  constexpr ssize_t kRoomForAnother = kRecordBufferSize - sizeof(dirent64);
+  for (ssize_t got = kRecordBufferSize; !fills || got > kRoomForAnother;) {
+    got = getdents64(listing->fd, records, sizeof records);
     if (got <= 0) break;
     for (size_t at = 0; at < static_cast<size_t>(got);) {
       const auto* record = reinterpret_cast<const dirent64*>(records + at);
