@@ -6,15 +6,21 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/posix/output_charset.h"
 #include "platform/read_ahead.h"
 
 namespace {
 
-// The most threads that read ahead of the walk. One runs while the cache is warm; more start as
-// batches are seen to wait on the disk, which serves many requests at once far faster than one
-// after the other.
-constexpr int kReadAheadThreads = 64;
+// The most threads that read ahead of the walk: four for each processor, from 4 to 64. One runs
+// while the cache is warm; more start as batches are seen to wait on the disk, which serves
+// many requests at once far faster than one after the other. Each reads a batch of files at
+// once, so a few suffice; more only spend the processors on changing threads.
+int ReadAheadThreads() {
+  const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+  return static_cast<int>(std::clamp(4 * processors, 4L, 64L));
+}
 
 // A standard descriptor that is closed gets /dev/null, read-only, so that no file the walk
 // opens takes its number, and writes to a closed standard output still fail.
@@ -44,5 +50,5 @@ void PrepareProcess(int*, char***) {
   setlocale(LC_CTYPE, "");
   InitOutputCharset();
   RaiseOpenFileLimit();
-  SetReadAheadThreads(kReadAheadThreads);
+  SetReadAheadThreads(ReadAheadThreads());
 }
