@@ -57,7 +57,7 @@ constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTT
 // left to close while the walk waits, and the walk's own; and lists at most so many
 // directories ahead.
 constexpr rlim_t kReadAheadDescriptorMargin = 192;
-constexpr size_t kMaxListingsAhead = 128;
+constexpr size_t kMaxListingsAhead = 64;
 // One buffer serves every directory: a listing reads all its names when it opens.
 constexpr size_t kRecordBufferSize = 64 * 1024;
 

@@ -35,7 +35,7 @@ struct FetchRequest {
 };
 
 // The number of requests that can be out at once, and the most a worker serves together.
-constexpr int kFetchWindow = 1024;
+constexpr int kFetchWindow = 512;
 constexpr size_t kFetchBatch = 16;
 
 // A free request, or nullptr when the window is full or read-ahead is off. Walk's thread only.
