@@ -23,7 +23,8 @@ constexpr size_t kKeptResourceCapacity = 16 * 1024;
 constexpr size_t kListingsPerBatch = 2;
 
 // With a warm cache a batch takes tens of microseconds, less than sleeping and being woken
-// again costs here: the walk's thread polls this many times before it sleeps.
+// again costs here: a thread that waits for a request, or for work, polls this many times
+// before it sleeps.
 constexpr int kPolls = 4000;
 
 // A batch that takes longer than this, and slept, has waited on the disk; after so many such

@@ -41,8 +41,8 @@ void ReadHeadsOneByOne(HeadRead* reads, size_t count) {
 #ifdef LUMO_HAVE_LIBURING
 
 // One ring per thread. Each file is opened into a slot of the ring's own table of
-// descriptors, read and closed again by three linked requests, so no descriptor of the
-// process is spent.
+// descriptors, then read and closed by two linked requests, so no descriptor of the process is
+// spent.
 class HeadRing {
  public:
   ~HeadRing() {
