@@ -150,6 +150,36 @@ TEST(HostileTree, TreeTwoThousandLevelsDeepIsWalkedWhole) {
   EXPECT_EQ(result.status, 0);
 }
 
+TEST(HostileTree, WideAndDeepTreeUnderALowDescriptorLimitIsWalkedWhole) {
+  if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
+  // Directories listed ahead, and those left to close, hold descriptors the walk's own
+  // directories may need.
+  TempTree tree;
+  const std::string image = Versioned(u"Wide");
+  tree.Dir("wide");
+  for (int i = 0; i < 150; ++i) {
+    const std::string dir = "wide/d" + std::to_string(i);
+    tree.Dir(dir);
+    tree.File(dir + "/a.dll", image, kTime);
+    tree.File(dir + "/b.txt", "text", kTime);
+    tree.SetMtime(dir, kTime);
+  }
+  tree.SetMtime("wide", kTime);
+  tree.Nest("", "z", 60, "deep.dll", image, kTime);  // walked after "wide"
+  const std::string unlimited = RunLumo({"-S", tree.root(), "*"}).out;
+  ASSERT_NE(unlimited.find("deep.dll"), std::string::npos);
+  const std::string script = "ulimit -n 100 && exec \"$0\" -S \"$1\" '*'";
+  const std::string command = "sh -c " + ShellQuoted(script) + " " + ShellQuoted(LUMO_BINARY) +
+                              " " + ShellQuoted(tree.root());
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char chunk[4096];
+  for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+  EXPECT_EQ(pclose(pipe), 0);
+  EXPECT_TRUE(out == unlimited) << out.size() << " bytes, not " << unlimited.size();
+}
+
 TEST(HostileTree, NamesArePrintedAsStored) {
   if (TargetIsWin32()) GTEST_SKIP() << "the POSIX build's file system";
   TempTree tree;

@@ -16,10 +16,12 @@ constexpr int kOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
 std::atomic<bool> gBatched{true};
 
+// From a freshly opened descriptor, so from the start; read rather than pread, which a file
+// that became a FIFO since its status was taken would refuse where io_uring reads it.
 int ReadHead(int fd, uint8_t* bytes) {
   size_t got = 0;
   while (got < kHeadSize) {
-    const ssize_t n = pread(fd, bytes + got, kHeadSize - got, static_cast<off_t>(got));
+    const ssize_t n = read(fd, bytes + got, kHeadSize - got);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -1,0 +1,88 @@
+// The POSIX read-ahead's reading of many files' first bytes, through io_uring and one by one,
+// and the version lookup that starts from those bytes.
+#include "platform/posix/head_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/pe_image_writer.h"
+#include "platform/posix/posix_listing.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+struct HeadCase {
+  const char* name;
+  int result;  // what the read gives: the bytes, up to kHeadSize, or -1
+};
+
+TEST(HeadReader, ReadsTheSameWhetherBatchedOrOneByOne) {
+  TempTree tree;
+  tree.File("empty", "");
+  tree.File("short", "MZ");
+  tree.File("exact", std::string(kHeadSize, 'x'));
+  tree.File("long", std::string(5000, 'y'));
+  tree.Fifo("fifo");  // opened without blocking, and no writer: nothing to read
+  tree.Dir("dir");
+  tree.Symlink("link", "long");
+  tree.Symlink("dangling", "nowhere");
+  const std::vector<HeadCase> cases = {
+      {"empty", 0},    {"short", 2},     {"exact", static_cast<int>(kHeadSize)},
+      {"missing", -1}, {"fifo", 0},      {"dir", -1},
+      {"link", 64},    {"dangling", -1}, {"long", static_cast<int>(kHeadSize)},
+  };
+  const int directory = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  for (const bool batched : {true, false}) {
+    SetHeadReadsBatched(batched);
+    std::vector<std::vector<uint8_t>> bytes(cases.size(), std::vector<uint8_t>(kHeadSize));
+    std::vector<HeadRead> reads;
+    for (size_t i = 0; i < cases.size(); ++i) {
+      reads.push_back({directory, cases[i].name, bytes[i].data(), -2});
+    }
+    ReadHeads(reads.data(), reads.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+      EXPECT_EQ(reads[i].result, cases[i].result) << cases[i].name << " batched " << batched;
+    }
+    EXPECT_EQ(bytes[1][0], 'M');
+    EXPECT_EQ(bytes[8][kHeadSize - 1], 'y');
+  }
+  SetHeadReadsBatched(true);
+  close(directory);
+}
+
+TEST(HeadReader, VersionFromTheHeadIsWhatTheWholeFileGives) {
+  const std::string image = AsString(SimpleVersionedImage({{u"CompanyName", u"Example Co."}}));
+  TempTree tree;
+  tree.File("image.dll", image);
+  tree.File("truncated.dll", image.substr(0, image.size() / 2));
+  tree.File("dos.exe", "MZ" + std::string(200, '\0'));
+  tree.File("short.exe", "MZ" + std::string(10, '\0'));
+  tree.File("text.txt", std::string(300, 't'));
+  const int directory = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  for (const char* name : {"image.dll", "truncated.dll", "dos.exe", "short.exe", "text.txt"}) {
+    const int fd = openat(directory, name, O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> whole;
+    const ResourceStatus expected = ReadVersionResourceOf(fd, &whole);
+    std::vector<uint8_t> head(kHeadSize);
+    const ssize_t got = pread(fd, head.data(), head.size(), 0);
+    close(fd);
+    ASSERT_GE(got, 0);
+    std::vector<uint8_t> fromHead;
+    EXPECT_EQ(ReadVersionResourceFromHead(directory, name, head.data(), static_cast<size_t>(got),
+                                          &fromHead),
+              expected)
+        << name;
+    EXPECT_EQ(fromHead, whole) << name;
+  }
+  EXPECT_TRUE(BeginsLikeImage(reinterpret_cast<const uint8_t*>(image.data()), kHeadSize));
+  close(directory);
+}
+
+}  // namespace
