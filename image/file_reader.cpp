@@ -38,23 +38,6 @@ bool Fetch(FileReader& reader, uint64_t offset, uint64_t size, ByteView* view) {
   return WindowView(reader.buffers->spill, offset, size, view);
 }
 
-bool CopySpan(FileReader& reader, uint64_t offset, uint64_t size, std::vector<uint8_t>* out) {
-  out->clear();
-  ByteView bytes;
-  if (HeldView(*reader.buffers, offset, size, &bytes)) {
-    out->assign(bytes.data, bytes.data + bytes.size);
-    return true;
-  }
-  if (offset >= reader.fileEnd || reader.fileEnd - offset < size) return false;
-  out->resize(static_cast<size_t>(size));
-  const FileSource& source = *reader.source;
-  if (source.read(source.context, offset, out->data(), out->size()) != size) {
-    out->clear();
-    return false;
-  }
-  return true;
-}
-
 bool CopyUpTo(FileReader& reader, uint64_t offset, uint64_t size, std::vector<uint8_t>* out) {
   out->clear();
   ByteView bytes;
@@ -69,4 +52,12 @@ bool CopyUpTo(FileReader& reader, uint64_t offset, uint64_t size, std::vector<ui
   out->resize(got <= out->size() ? got : 0);
   if (out->size() < size) reader.fileEnd = std::min(reader.fileEnd, offset + out->size());
   return !out->empty();
+}
+
+bool CopySpan(FileReader& reader, uint64_t offset, uint64_t size, std::vector<uint8_t>* out) {
+  // A span already known to run past the end is not read.
+  const bool fits = offset < reader.fileEnd && reader.fileEnd - offset >= size;
+  if (fits && CopyUpTo(reader, offset, size, out) && out->size() == size) return true;
+  out->clear();
+  return false;
 }
