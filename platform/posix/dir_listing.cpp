@@ -51,7 +51,7 @@ struct DirListing {
 
 namespace {
 
-constexpr int kEntryOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+constexpr int kEntryOpenFlags = kContentOpenFlags | O_NOFOLLOW;
 constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
 // Read-ahead leaves this many descriptors below the limit for the workers' open files, those
 // left to close while the walk waits, and the walk's own; and lists at most so many
@@ -380,7 +380,6 @@ bool ReadAhead(DirListing* listing, size_t index, bool details, bool descend) {
   if (request == nullptr) return false;
   request->directoryFd = listing->fd;
   request->name = listing->names.data() + listing->items[index].nameOffset;
-  request->type = listing->items[index].type;
   request->details = details;
   if (descend) {
     request->child = TakeSpareListing();

@@ -22,7 +22,6 @@ struct FetchRequest {
   // Set by the walk's thread before the request is queued; only read by the worker.
   int directoryFd = -1;
   const char* name = nullptr;
-  unsigned char type = 0;       // DT_* as the listing gave it
   bool details = false;         // fetch the status and, for a regular file, the version
   DirListing* child = nullptr;  // list the directory into this one
   // Results, valid once AwaitFetch has returned or FetchServed said true.

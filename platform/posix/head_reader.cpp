@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int kOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
-
 std::atomic<bool> gBatched{true};
 
 // From a freshly opened descriptor, so from the start; read rather than pread, which a file
@@ -34,7 +32,7 @@ int ReadHead(int fd, uint8_t* bytes) {
 
 void ReadHeadsOneByOne(HeadRead* reads, size_t count) {
   for (size_t i = 0; i < count; ++i) {
-    const int fd = openat(reads[i].directoryFd, reads[i].name, kOpenFlags);
+    const int fd = openat(reads[i].directoryFd, reads[i].name, kContentOpenFlags);
     reads[i].result = fd < 0 ? -1 : ReadHead(fd, reads[i].bytes);
     if (fd >= 0) close(fd);
   }
@@ -60,7 +58,7 @@ class HeadRing {
       io_uring_sqe* open = io_uring_get_sqe(&ring_);
       // A descriptor in the ring's table is never inherited, and the kernel refuses O_CLOEXEC.
       io_uring_prep_openat_direct(open, reads[i].directoryFd, reads[i].name,
-                                  kOpenFlags & ~O_CLOEXEC, 0, static_cast<unsigned>(i));
+                                  kContentOpenFlags & ~O_CLOEXEC, 0, static_cast<unsigned>(i));
       open->user_data = i;
       reads[i].result = -1;
     }

@@ -3,8 +3,14 @@
 // together; elsewhere the files are read one after the other.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <cstdint>
+
+// How a file whose contents are read is opened (a symbolic link is followed): never waiting on
+// a FIFO, never becoming the controlling terminal, never inherited.
+constexpr int kContentOpenFlags = O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
 
 // How much of each file is read: enough to tell whether it may be an image.
 constexpr size_t kHeadSize = 64;

@@ -7,7 +7,7 @@
 #include "image/pe_image.h"
 #include "platform/dir_listing.h"
 
-// The current entry opened for reading (O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), when
+// The current entry opened for reading (kContentOpenFlags), when
 // ReadEntryDetails found it to be a regular file (through a symbolic link too): the only kind
 // whose contents are read. The caller owns and closes it. -1 for any other entry, or when it
 // cannot be opened.

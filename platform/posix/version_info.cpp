@@ -40,7 +40,7 @@ ResourceStatus ReadVersionResourceFromHead(int directoryFd, const char* name, co
                                            size_t headLength, std::vector<uint8_t>* resource) {
   static_assert(kHeadSize >= kDosHeaderSize);
   if (!BeginsLikeImage(head, headLength)) return ResourceStatus::kAbsent;
-  const int fd = openat(directoryFd, name, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = openat(directoryFd, name, kContentOpenFlags);
   if (fd < 0) return ResourceStatus::kAbsent;
   const ResourceStatus status = ReadVersionResourceOf(fd, resource);
   close(fd);
