@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <string>
@@ -14,6 +16,11 @@
 #include "support/temp_tree.h"
 
 namespace {
+
+long FileSystemType(const std::string& path) {
+  struct statfs info;
+  return statfs(path.c_str(), &info) == 0 ? static_cast<long>(info.f_type) : 0;
+}
 
 struct HeadCase {
   const char* name;
@@ -44,7 +51,13 @@ TEST(HeadReader, ReadsTheSameWhetherBatchedOrOneByOne) {
     for (size_t i = 0; i < cases.size(); ++i) {
       reads.push_back({directory, cases[i].name, bytes[i].data(), -2});
     }
-    ReadHeads(reads.data(), reads.size());
+    const bool waited = ReadHeads(reads.data(), reads.size());
+    // Files just written are in the cache, which ext4 and tmpfs read from without waiting: a
+    // read-ahead that took them for a cold disk would start threads it does not need.
+    if (FileSystemType(tree.root()) == EXT4_SUPER_MAGIC ||
+        FileSystemType(tree.root()) == TMPFS_MAGIC) {
+      EXPECT_FALSE(waited) << "batched " << batched;
+    }
     for (size_t i = 0; i < cases.size(); ++i) {
       EXPECT_EQ(reads[i].result, cases[i].result) << cases[i].name << " batched " << batched;
     }

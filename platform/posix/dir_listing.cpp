@@ -407,7 +407,7 @@ DirListing* ListedAhead(DirListing* listing, size_t index) {
   return nullptr;
 }
 
-void ServeFetches(FetchRequest* const* requests, size_t count) {
+bool ServeFetches(FetchRequest* const* requests, size_t count) {
   static_assert(kFetchBatch <= kMaxHeadReads);
   // The heads of the regular files among them are read together, after every status.
   thread_local uint8_t heads[kFetchBatch][kHeadSize];
@@ -422,8 +422,14 @@ void ServeFetches(FetchRequest* const* requests, size_t count) {
           fstatat(request->directoryFd, request->name, &request->status, 0) == 0 ||
           fstatat(request->directoryFd, request->name, &request->status, AT_SYMLINK_NOFOLLOW) == 0;
       if (request->haveStatus && S_ISREG(request->status.st_mode)) {
-        reads[readCount] = {request->directoryFd, request->name, heads[readCount], -1};
-        readers[readCount++] = request;
+        if (request->status.st_size < static_cast<off_t>(kDosHeaderSize)) {
+          // Too short to be an image: a read saved, which on a cold disk is a wait.
+          request->versionStatus = ResourceStatus::kAbsent;
+          request->versionRead = true;
+        } else {
+          reads[readCount] = {request->directoryFd, request->name, heads[readCount], -1};
+          readers[readCount++] = request;
+        }
       }
     }
     if (DirListing* child = request->child) {
@@ -436,7 +442,7 @@ void ServeFetches(FetchRequest* const* requests, size_t count) {
       }
     }
   }
-  ReadHeads(reads, readCount);
+  const bool waited = ReadHeads(reads, readCount);
   for (size_t i = 0; i < readCount; ++i) {
     // A file that could not be read now is tried again when the walk reaches it.
     if (reads[i].result < 0) continue;
@@ -446,6 +452,7 @@ void ServeFetches(FetchRequest* const* requests, size_t count) {
                                     static_cast<size_t>(reads[i].result), &request->resource);
     request->versionRead = true;
   }
+  return waited;
 }
 
 bool TakeFetchedVersion(DirListing* listing, std::vector<uint8_t>* resource,

@@ -1,5 +1,7 @@
 #include "platform/posix/fetch_queue.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -231,8 +233,9 @@ class FetchPool {
   enum class Pace { kQuick, kSlow, kWaitedOnDisk };
 
   // Serves `count` requests taken off the queue, unlocking `lock` meanwhile; marks them done.
-  // Says whether that was slow and, where `measure`, whether the thread slept meanwhile: slow
-  // because it waited, not because it was preempted.
+  // Says whether the reads were seen to wait for the disk, or else whether that was slow and,
+  // where `measure`, whether the thread slept meanwhile: slow because it waited, not because
+  // it was preempted.
   Pace Serve(FetchRequest* const* batch, size_t count, std::unique_lock<std::mutex>* lock,
              bool measure) {
     for (size_t i = 0; i < count; ++i) {
@@ -241,9 +244,10 @@ class FetchPool {
     lock->unlock();
     const int64_t start = Now();
     const long sleeps = measure ? Sleeps() : 0;
-    ServeFetches(batch, count);
+    const bool waited = ServeFetches(batch, count);
     Pace pace = Now() - start > kWaitedNanoseconds ? Pace::kSlow : Pace::kQuick;
     if (pace == Pace::kSlow && measure && Sleeps() > sleeps) pace = Pace::kWaitedOnDisk;
+    if (waited) pace = Pace::kWaitedOnDisk;
     lock->lock();
     bool awaited = false;
     for (size_t i = 0; i < count; ++i) {
@@ -255,6 +259,10 @@ class FetchPool {
   }
 
   void Work() {
+    // The walk's thread is the one the output waits for: a worker it wakes does not take its
+    // processor from it.
+    sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
     FetchRequest* batch[kFetchBatch];
     bool slow = false;  // the last batch took long
     std::unique_lock<std::mutex> lock(mutex_);

@@ -62,4 +62,5 @@ void CloseWhenIdle(int fd);
 void ReleaseFetch(FetchRequest* request);
 
 // The worker's side, implemented by the listing: serves `count` requests, at most kFetchBatch.
-void ServeFetches(FetchRequest* const* requests, size_t count);
+// Returns true where some of them were seen to wait for the disk.
+bool ServeFetches(FetchRequest* const* requests, size_t count);

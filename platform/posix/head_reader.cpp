@@ -50,8 +50,9 @@ class HeadRing {
   }
 
   // Opens every file first, then reads them all in one go: the reads then reach the disk
-  // together rather than each after its open.
-  bool Read(HeadRead* reads, size_t count) {
+  // together rather than each after its open. Sets `waited` where a read was not served from
+  // the cache at once.
+  bool Read(HeadRead* reads, size_t count, bool* waited) {
     if (state_ == State::kUnknown) SetUp();
     if (state_ != State::kReady) return false;
     for (size_t i = 0; i < count; ++i) {
@@ -76,9 +77,12 @@ class HeadRing {
       closing->user_data = i * 2 + 1;
       pending += 2;
     }
-    return Complete(pending, [&](uint64_t tag, int result) {
-      if (tag % 2 == 0 && result >= 0) reads[tag / 2].result = result;
-    });
+    return Complete(
+        pending,
+        [&](uint64_t tag, int result) {
+          if (tag % 2 == 0 && result >= 0) reads[tag / 2].result = result;
+        },
+        waited);
   }
 
  private:
@@ -100,15 +104,19 @@ class HeadRing {
     state_ = State::kReady;
   }
 
-  // Submits what is queued and hands each of the `count` completions to `take`.
+  // Submits what is queued and hands each of the `count` completions to `take`. Where
+  // `waited` is given, sets it when not all of them were complete as soon as submitted: what
+  // the cache holds is read during the submission.
   template <typename Take>
-  bool Complete(unsigned count, Take take) {
+  bool Complete(unsigned count, Take take, bool* waited = nullptr) {
     if (count == 0) return true;
     int submitted;
     do {
-      submitted = io_uring_submit_and_wait(&ring_, count);
+      submitted =
+          waited != nullptr ? io_uring_submit(&ring_) : io_uring_submit_and_wait(&ring_, count);
     } while (submitted == -EINTR);
     if (submitted < 0) return GiveUp();
+    if (waited != nullptr) *waited = ReadsReady() < count / 2;
     while (count > 0) {
       io_uring_cqe* cqe = nullptr;
       const int waited = io_uring_wait_cqe(&ring_, &cqe);
@@ -119,6 +127,18 @@ class HeadRing {
       --count;
     }
     return true;
+  }
+
+  // How many reads have completed, not yet taken. A linked close is issued only once its read
+  // has completed, so is not counted.
+  unsigned ReadsReady() {
+    unsigned ready = 0;
+    unsigned head;
+    io_uring_cqe* cqe;
+    io_uring_for_each_cqe(&ring_, head, cqe) {
+      if (cqe->user_data % 2 == 0) ++ready;
+    }
+    return ready;
   }
 
   // After a failure the ring's state is not known, and requests may still be out on it: this
@@ -138,11 +158,14 @@ thread_local HeadRing tRing;
 
 }  // namespace
 
-void ReadHeads(HeadRead* reads, size_t count) {
+bool ReadHeads(HeadRead* reads, size_t count) {
+  bool waited = false;
 #ifdef LUMO_HAVE_LIBURING
-  if (gBatched.load(std::memory_order_relaxed) && tRing.Read(reads, count)) return;
+  if (gBatched.load(std::memory_order_relaxed) && tRing.Read(reads, count, &waited)) return waited;
 #endif
+  // Read one by one, a file's wait is not seen.
   ReadHeadsOneByOne(reads, count);
+  return false;
 }
 
 void SetHeadReadsBatched(bool batched) {

@@ -25,8 +25,9 @@ struct HeadRead {
   int result = -1;
 };
 
-// Reads the heads of `count` (at most kMaxHeadReads) files; safe on any thread.
-void ReadHeads(HeadRead* reads, size_t count);
+// Reads the heads of `count` (at most kMaxHeadReads) files; safe on any thread. Returns true
+// where some of them were known to wait for the disk, not being in the cache.
+bool ReadHeads(HeadRead* reads, size_t count);
 
 // Turns the batched reads off (or on again) for the whole process, so that both ways can be
 // compared; they are on where the kernel allows.

@@ -13,13 +13,14 @@
 
 namespace {
 
-// The most threads that read ahead of the walk: four for each processor, from 4 to 64. One runs
+// The most threads that read ahead of the walk: two for each processor, from 4 to 64. One runs
 // while the cache is warm; more start as batches are seen to wait on the disk, which serves
 // many requests at once far faster than one after the other. Each reads a batch of files at
-// once, so a few suffice; more only spend the processors on changing threads.
+// once, so a few suffice; more only spend the processors, which a cold walk keeps busy, on
+// changing threads.
 int ReadAheadThreads() {
   const long processors = sysconf(_SC_NPROCESSORS_ONLN);
-  return static_cast<int>(std::clamp(4 * processors, 4L, 64L));
+  return static_cast<int>(std::clamp(2 * processors, 4L, 64L));
 }
 
 // A standard descriptor that is closed gets /dev/null, read-only, so that no file the walk
