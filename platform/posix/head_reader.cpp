@@ -119,9 +119,9 @@ class HeadRing {
     if (waited != nullptr) *waited = ReadsReady() < count / 2;
     while (count > 0) {
       io_uring_cqe* cqe = nullptr;
-      const int waited = io_uring_wait_cqe(&ring_, &cqe);
-      if (waited == -EINTR) continue;
-      if (waited < 0) return GiveUp();
+      const int got = io_uring_wait_cqe(&ring_, &cqe);
+      if (got == -EINTR) continue;
+      if (got < 0) return GiveUp();
       take(cqe->user_data, cqe->res);
       io_uring_cqe_seen(&ring_, cqe);
       --count;
@@ -159,8 +159,8 @@ thread_local HeadRing tRing;
 }  // namespace
 
 bool ReadHeads(HeadRead* reads, size_t count) {
-  bool waited = false;
 #ifdef LUMO_HAVE_LIBURING
+  bool waited = false;
   if (gBatched.load(std::memory_order_relaxed) && tRing.Read(reads, count, &waited)) return waited;
 #endif
   // Read one by one, a file's wait is not seen.
