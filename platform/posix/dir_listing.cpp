@@ -103,10 +103,12 @@ bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListi
 
 // Reads every name of the directory, then sorts them: "." and ".." first, the rest by
 // ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
-// Whether the file system of the directory open on `fd` fills each getdents64 buffer as far as
-// its entries go: then a call that leaves room for the longest record has read the last of them,
-// and the call that would return nothing is spared. Kept for the last device asked about.
-bool FillsEachBuffer(int fd, dev_t device) {
+// Whether the file system of the directory open on `fd` is ext4, tmpfs, XFS or Btrfs. These fill
+// each getdents64 buffer as far as the directory's entries go: then a call that leaves room for
+// the longest record has read the last of them, and the call that would return nothing is
+// spared. And a regular file's size there is its length, where a network or FUSE file system
+// may say 0 of a file it has not fetched. Kept for the last device asked about.
+bool IsKnownLocalFileSystem(int fd, dev_t device) {
   thread_local bool known = false;
   thread_local dev_t knownDevice = 0;
   thread_local bool fills = false;
@@ -126,7 +128,7 @@ bool ReadAllNames(DirListing* listing) {
   std::vector<char>& names = listing->names;
   DirListing::Item dots[2];
   int dotCount = 0;
-  const bool fills = FillsEachBuffer(listing->fd, listing->device);
+  const bool fills = IsKnownLocalFileSystem(listing->fd, listing->device);
   constexpr ssize_t kRoomForAnother = kRecordBufferSize - sizeof(dirent64);
   for (ssize_t got = kRecordBufferSize; !fills || got > kRoomForAnother;) {
     got = getdents64(listing->fd, records, sizeof records);
@@ -379,6 +381,7 @@ bool ReadAhead(DirListing* listing, size_t index, bool details, bool descend) {
   FetchRequest* request = AcquireFetch();
   if (request == nullptr) return false;
   request->directoryFd = listing->fd;
+  request->directoryDevice = listing->device;
   request->name = listing->names.data() + listing->items[index].nameOffset;
   request->details = details;
   if (descend) {
@@ -422,7 +425,9 @@ bool ServeFetches(FetchRequest* const* requests, size_t count) {
           fstatat(request->directoryFd, request->name, &request->status, 0) == 0 ||
           fstatat(request->directoryFd, request->name, &request->status, AT_SYMLINK_NOFOLLOW) == 0;
       if (request->haveStatus && S_ISREG(request->status.st_mode)) {
-        if (request->status.st_size < static_cast<off_t>(kDosHeaderSize)) {
+        if (request->status.st_size < static_cast<off_t>(kDosHeaderSize) &&
+            request->status.st_dev == request->directoryDevice &&
+            IsKnownLocalFileSystem(request->directoryFd, request->directoryDevice)) {
           // Too short to be an image: a read saved, which on a cold disk is a wait.
           request->versionStatus = ResourceStatus::kAbsent;
           request->versionRead = true;

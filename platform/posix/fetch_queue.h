@@ -21,6 +21,7 @@ struct FetchRequest {
   std::atomic<FetchState> state{FetchState::kFree};
   // Set by the walk's thread before the request is queued; only read by the worker.
   int directoryFd = -1;
+  dev_t directoryDevice = 0;
   const char* name = nullptr;
   bool details = false;         // fetch the status and, for a regular file, the version
   DirListing* child = nullptr;  // list the directory into this one
