@@ -101,8 +101,6 @@ bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListi
   return ListsBefore(base + a.nameOffset, base + b.nameOffset);
 }
 
-// Reads every name of the directory, then sorts them: "." and ".." first, the rest by
-// ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
 // Whether the file system of the directory open on `fd` is ext4, tmpfs, XFS or Btrfs. These fill
 // each getdents64 buffer as far as the directory's entries go: then a call that leaves room for
 // the longest record has read the last of them, and the call that would return nothing is
@@ -111,18 +109,20 @@ bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListi
 bool IsKnownLocalFileSystem(int fd, dev_t device) {
   thread_local bool known = false;
   thread_local dev_t knownDevice = 0;
-  thread_local bool fills = false;
+  thread_local bool local = false;
   if (!known || device != knownDevice) {
     struct statfs system;
-    fills = fstatfs(fd, &system) == 0 &&
+    local = fstatfs(fd, &system) == 0 &&
             (system.f_type == EXT4_SUPER_MAGIC || system.f_type == TMPFS_MAGIC ||
              system.f_type == XFS_SUPER_MAGIC || system.f_type == BTRFS_SUPER_MAGIC);
     known = true;
     knownDevice = device;
   }
-  return fills;
+  return local;
 }
 
+// Reads every name of the directory, then sorts them: "." and ".." first, the rest by
+// ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
 bool ReadAllNames(DirListing* listing) {
   alignas(dirent64) thread_local char records[kRecordBufferSize];
   std::vector<char>& names = listing->names;
