@@ -410,11 +410,22 @@ DirListing* ListedAhead(DirListing* listing, size_t index) {
   return nullptr;
 }
 
-bool ServeFetches(FetchRequest* const* requests, size_t count) {
+namespace {
+
+// A file that could not be read now is tried again when the walk reaches it.
+void TakeHead(FetchRequest* request, const uint8_t* bytes, int result) {
+  if (result < 0) return;
+  request->versionStatus = ReadVersionResourceFromHead(
+      request->directoryFd, request->name, bytes, static_cast<size_t>(result), &request->resource);
+  request->versionRead = true;
+}
+
+}  // namespace
+
+bool ServeFetches(FetchRequest* const* requests, size_t count, bool keepReading) {
   static_assert(kFetchBatch <= kMaxHeadReads);
   // The heads of the regular files among them are read together, after every status.
-  thread_local uint8_t heads[kFetchBatch][kHeadSize];
-  HeadRead reads[kFetchBatch];
+  HeadRead* reads[kFetchBatch];
   FetchRequest* readers[kFetchBatch];
   size_t readCount = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -432,7 +443,8 @@ bool ServeFetches(FetchRequest* const* requests, size_t count) {
           request->versionStatus = ResourceStatus::kAbsent;
           request->versionRead = true;
         } else {
-          reads[readCount] = {request->directoryFd, request->name, heads[readCount], -1};
+          request->head = {request->directoryFd, request->name, request->headBytes, -1, request};
+          reads[readCount] = &request->head;
           readers[readCount++] = request;
         }
       }
@@ -447,17 +459,27 @@ bool ServeFetches(FetchRequest* const* requests, size_t count) {
       }
     }
   }
-  const bool waited = ReadHeads(reads, readCount);
-  for (size_t i = 0; i < readCount; ++i) {
-    // A file that could not be read now is tried again when the walk reaches it.
-    if (reads[i].result < 0) continue;
-    FetchRequest* request = readers[i];
-    request->versionStatus =
-        ReadVersionResourceFromHead(request->directoryFd, request->name, reads[i].bytes,
-                                    static_cast<size_t>(reads[i].result), &request->resource);
-    request->versionRead = true;
+  bool waited = false;
+  if (keepReading && StartHeadReads(reads, readCount, &waited)) {
+    for (size_t i = 0; i < readCount; ++i) readers[i]->reading = true;
+    return waited;
   }
+  HeadRead batch[kFetchBatch];
+  for (size_t i = 0; i < readCount; ++i) batch[i] = *reads[i];
+  waited = ReadHeads(batch, readCount);
+  for (size_t i = 0; i < readCount; ++i) TakeHead(readers[i], batch[i].bytes, batch[i].result);
   return waited;
+}
+
+size_t FinishFetches(FetchRequest** finished, size_t most, bool wait) {
+  HeadRead* reads[kMaxHeadReadsOut];
+  const size_t count = TakeHeadReads(reads, std::min(most, kMaxHeadReadsOut), wait);
+  for (size_t i = 0; i < count; ++i) {
+    FetchRequest* request = static_cast<FetchRequest*>(reads[i]->owner);
+    TakeHead(request, request->headBytes, reads[i]->result);
+    finished[i] = request;
+  }
+  return count;
 }
 
 bool TakeFetchedVersion(DirListing* listing, std::vector<uint8_t>* resource,

@@ -34,6 +34,9 @@ constexpr int kPolls = 4000;
 constexpr int64_t kWaitedNanoseconds = 1000000;
 constexpr int kSlowBatches = 4;
 
+// The most details served together once the disk is seen to be slow.
+constexpr size_t kSlowDiskBatch = 8;
+
 // The most descriptors the walk's thread leaves open to close while it waits.
 constexpr size_t kIdleCloses = 64;
 
@@ -131,7 +134,7 @@ class FetchPool {
         count = TakeBatch(batch);
       }
       if (count == 0) break;
-      Serve(batch, count, &lock, false);
+      Serve(batch, count, &lock, false, false);
     }
     // Polling pays where a batch is quick; with a slow disk it only takes a core from the
     // kernel's work.
@@ -202,7 +205,10 @@ class FetchPool {
       Count();
       return count;
     }
-    for (; count < kFetchBatch && !queue_.empty(); ++count) {
+    // Once the disk is seen to be slow, a worker's reads go on while it serves its next batch:
+    // small batches then keep the disk busier than large ones.
+    const size_t most = allowed_ > 1 ? kSlowDiskBatch : kFetchBatch;
+    for (; count < most && !queue_.empty(); ++count) {
       batch[count] = queue_.front();
       queue_.pop_front();
     }
@@ -232,30 +238,57 @@ class FetchPool {
 
   enum class Pace { kQuick, kSlow, kWaitedOnDisk };
 
-  // Serves `count` requests taken off the queue, unlocking `lock` meanwhile; marks them done.
-  // Says whether the reads were seen to wait for the disk, or else whether that was slow and,
-  // where `measure`, whether the thread slept meanwhile: slow because it waited, not because
-  // it was preempted.
+  // Serves `count` requests taken off the queue, unlocking `lock` meanwhile; marks them done,
+  // but for those whose heads are left being read, where `keepReading`, and marks done those
+  // whose heads have been read since. Says whether the reads were seen to wait for the disk, or
+  // else whether that was slow and, where `measure`, whether the thread slept meanwhile: slow
+  // because it waited, not because it was preempted.
   Pace Serve(FetchRequest* const* batch, size_t count, std::unique_lock<std::mutex>* lock,
-             bool measure) {
+             bool measure, bool keepReading) {
     for (size_t i = 0; i < count; ++i) {
       batch[i]->state.store(FetchState::kRunning, std::memory_order_relaxed);
     }
     lock->unlock();
     const int64_t start = Now();
     const long sleeps = measure ? Sleeps() : 0;
-    const bool waited = ServeFetches(batch, count);
+    const bool waited = ServeFetches(batch, count, keepReading);
+    FetchRequest* read[kMaxHeadReadsOut];
+    const size_t readCount = keepReading ? FinishFetches(read, kMaxHeadReadsOut, false) : 0;
     Pace pace = Now() - start > kWaitedNanoseconds ? Pace::kSlow : Pace::kQuick;
     if (pace == Pace::kSlow && measure && Sleeps() > sleeps) pace = Pace::kWaitedOnDisk;
     if (waited) pace = Pace::kWaitedOnDisk;
     lock->lock();
+    MarkDone(batch, count, false);
+    MarkDone(read, readCount, true);
+    return pace;
+  }
+
+  // Under the lock: marks the requests done, those whose heads have been `read` since or else
+  // those that were not left being read, and wakes the walk's thread if it waits for one of
+  // them. A request is marked once: as soon as it is done, the walk may give it back and
+  // queue it again.
+  void MarkDone(FetchRequest* const* requests, size_t count, bool read) {
     bool awaited = false;
     for (size_t i = 0; i < count; ++i) {
-      batch[i]->state.store(FetchState::kDone, std::memory_order_release);
-      awaited = awaited || batch[i] == awaiting_;
+      if (read) {
+        requests[i]->reading = false;
+      } else if (requests[i]->reading) {
+        continue;
+      }
+      requests[i]->state.store(FetchState::kDone, std::memory_order_release);
+      awaited = awaited || requests[i] == awaiting_;
     }
     if (awaited) done_.notify_one();
-    return pace;
+  }
+
+  // Marks done the requests whose heads this thread has read since, waiting for one where
+  // `wait`; unlocks `lock` meanwhile.
+  void FinishReads(std::unique_lock<std::mutex>* lock, bool wait) {
+    FetchRequest* read[kMaxHeadReadsOut];
+    lock->unlock();
+    const size_t count = FinishFetches(read, kMaxHeadReadsOut, wait);
+    lock->lock();
+    MarkDone(read, count, true);
   }
 
   void Work() {
@@ -267,6 +300,11 @@ class FetchPool {
     bool slow = false;  // the last batch took long
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
+      if (Queued() == 0 && HeadReadsOut() > 0) {
+        // The reads out are awaited rather than more work: the walk is about to want them.
+        FinishReads(&lock, true);
+        continue;
+      }
       if (Queued() == 0 && allowed_ == 1) {
         // More is usually named within microseconds, sooner than a sleeping thread wakes.
         lock.unlock();
@@ -283,13 +321,15 @@ class FetchPool {
         // slow batches are needed, so that one slowed by something else does not count.
         // Whether the thread slept is asked only after a slow batch: asking costs two system
         // calls.
-        const Pace pace = Serve(batch, count, &lock, slow && allowed_ < limit_);
+        const Pace pace = Serve(batch, count, &lock, slow && allowed_ < limit_, true);
         slow = pace != Pace::kQuick;
         if (pace == Pace::kWaitedOnDisk && ++slowBatches_ >= kSlowBatches && allowed_ < limit_) {
           ++allowed_;
           polling_.store(false, std::memory_order_relaxed);
           if (Queued() > 0 && WorkerWanted()) work_.notify_one();
         }
+        // Reads go on in the background, as many as the thread's ring holds.
+        while (HeadReadsOut() + kFetchBatch > kMaxHeadReadsOut) FinishReads(&lock, true);
       }
     }
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/pe_image.h"
+#include "platform/posix/head_reader.h"
 
 struct DirListing;
 
@@ -32,6 +33,10 @@ struct FetchRequest {
   ResourceStatus versionStatus = ResourceStatus::kAbsent;
   std::vector<uint8_t> resource;
   bool listed = false;  // `child` holds the directory's names and its open descriptor
+  // The worker's: the file's head is being read, into these.
+  bool reading = false;
+  HeadRead head;
+  uint8_t headBytes[kHeadSize];
 };
 
 // The number of requests that can be out at once, and the most a worker serves together.
@@ -63,5 +68,11 @@ void CloseWhenIdle(int fd);
 void ReleaseFetch(FetchRequest* request);
 
 // The worker's side, implemented by the listing: serves `count` requests, at most kFetchBatch.
-// Returns true where some of them were seen to wait for the disk.
-bool ServeFetches(FetchRequest* const* requests, size_t count);
+// Where `keepReading`, a file's head may be left being read: the request is marked `reading`
+// (until the worker marks it done), and FinishFetches serves the rest of it. Returns true where
+// some of them were seen to wait for the disk.
+bool ServeFetches(FetchRequest* const* requests, size_t count, bool keepReading);
+
+// Serves up to `most` requests whose heads have been read since, and puts them in `finished`;
+// where `wait` and none has been read, waits for one, if any is being read. Returns how many.
+size_t FinishFetches(FetchRequest** finished, size_t most, bool wait);

@@ -1,6 +1,7 @@
 // Reading the first bytes of many files at once. Where the kernel offers io_uring, one system
 // call opens, reads and closes a whole batch, and a cold disk is given all of its reads
-// together; elsewhere the files are read one after the other.
+// together; elsewhere the files are read one after the other. A thread may also keep reads in
+// flight from one call to the next, so that the disk always has many to serve.
 #pragma once
 
 #include <fcntl.h>
@@ -23,11 +24,29 @@ struct HeadRead {
   uint8_t* bytes = nullptr;    // kHeadSize bytes
   // Bytes read, fewer than kHeadSize where the file ends; -1 when it could not be opened or read.
   int result = -1;
+  void* owner = nullptr;  // the caller's, for telling finished reads apart
 };
 
 // Reads the heads of `count` (at most kMaxHeadReads) files; safe on any thread. Returns true
 // where some of them were known to wait for the disk, not being in the cache.
 bool ReadHeads(HeadRead* reads, size_t count);
+
+// The most reads a thread keeps in flight.
+constexpr size_t kMaxHeadReadsOut = 64;
+
+// Starts reading the heads of `count` files on the calling thread's ring, to be taken back by
+// TakeHeadReads; each HeadRead must stay put until then. Returns false, starting none, where
+// the thread cannot keep reads in flight (no io_uring, batched reads turned off) or would have
+// more than kMaxHeadReadsOut out. Sets `waited` where some were not served from the cache at
+// once.
+bool StartHeadReads(HeadRead* const* reads, size_t count, bool* waited);
+
+// Reads started on this thread and not taken back yet.
+size_t HeadReadsOut();
+
+// Puts up to `most` finished reads of this thread in `finished` and returns how many. Where
+// `wait` and none has finished, waits for one, if any is out.
+size_t TakeHeadReads(HeadRead** finished, size_t most, bool wait);
 
 // Turns the batched reads off (or on again) for the whole process, so that both ways can be
 // compared; they are on where the kernel allows.
