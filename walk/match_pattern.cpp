@@ -11,6 +11,16 @@ namespace {
 template <typename Fold>
 bool Match(std::string_view pattern, std::string_view name, Fold fold) {
   if (pattern.empty()) return true;
+  // A star and then no wildcard, the common "*.dll": only the name's end can match the rest.
+  if (pattern[0] == '*' && pattern.find_first_of("*?", 1) == std::string_view::npos) {
+    const std::string_view tail = pattern.substr(1);
+    if (name.size() < tail.size()) return false;
+    const size_t start = name.size() - tail.size();
+    for (size_t i = 0; i < tail.size(); ++i) {
+      if (fold(name[start + i]) != tail[i]) return false;
+    }
+    return true;
+  }
   // Greedy matching that returns to the last "*" on a mismatch: the earlier stars can only
   // have matched less, so the last one is the only one worth widening, and the test stays
   // linear in practice whatever the number of stars.
