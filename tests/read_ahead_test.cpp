@@ -15,6 +15,7 @@
 #include "cli/driver.h"
 #include "fixtures/pe_image_writer.h"
 #include "platform/console.h"
+#include "platform/posix/fetch_queue.h"
 #include "platform/posix/head_reader.h"
 #include "platform/read_ahead.h"
 #include "support/settings_reset.h"
@@ -24,10 +25,15 @@ namespace {
 
 constexpr int64_t kTime = 1700000000;
 
-// What the driver prints for `args` in this process, with `threads` reading ahead.
-std::string WalkOutput(const std::vector<std::string>& args, int threads) {
+// What the driver prints for `args` in this process, with `threads` reading ahead, all of them
+// at once where `slowDisk`.
+std::string WalkOutput(const std::vector<std::string>& args, int threads, bool slowDisk = false) {
   ResetRunSettings();
-  SetReadAheadThreads(threads);
+  if (slowDisk) {
+    SetReadAheadThreadsAsOnASlowDisk(threads);
+  } else {
+    SetReadAheadThreads(threads);
+  }
   char path[] = "/tmp/lumo-read-ahead-XXXXXX";
   const int fd = mkstemp(path);
   EXPECT_GE(fd, 0);
@@ -104,6 +110,7 @@ void ExpectSameWithAndWithoutReadAhead(const std::string& root) {
       const std::string alone = WalkOutput(args, 0);
       EXPECT_EQ(WalkOutput(args, 1), alone) << root << " " << pattern;
       EXPECT_EQ(WalkOutput(args, 8), alone) << root << " " << pattern;
+      EXPECT_EQ(WalkOutput(args, 8, true), alone) << root << " " << pattern << " slow disk";
       // Each file opened and read by its own system calls, as where io_uring is refused.
       SetHeadReadsBatched(false);
       EXPECT_EQ(WalkOutput(args, 8), alone) << root << " " << pattern;

@@ -69,11 +69,11 @@ class FetchPool {
     for (std::thread& worker : workers_) worker.join();
   }
 
-  void SetThreads(int count) {
+  void SetThreads(int count, bool slowDisk) {
     threads_ = std::max(count, 0);
     std::lock_guard<std::mutex> lock(mutex_);
     limit_ = threads_;
-    allowed_ = std::min(threads_, 1);
+    allowed_ = slowDisk ? threads_ : std::min(threads_, 1);
   }
 
   // The free requests are the walk's thread's alone, and the workers never look at one that is
@@ -362,7 +362,11 @@ FetchPool gPool;
 }  // namespace
 
 void SetReadAheadThreads(int count) {
-  gPool.SetThreads(count);
+  gPool.SetThreads(count, false);
+}
+
+void SetReadAheadThreadsAsOnASlowDisk(int count) {
+  gPool.SetThreads(count, true);
 }
 
 FetchRequest* AcquireFetch() {

@@ -43,6 +43,11 @@ struct FetchRequest {
 constexpr int kFetchWindow = 512;
 constexpr size_t kFetchBatch = 16;
 
+// As SetReadAheadThreads, but with every worker let run from the start, in the small batches
+// of a slow disk, as once batches are seen to wait on the disk; so that both ways can be
+// compared.
+void SetReadAheadThreadsAsOnASlowDisk(int count);
+
 // A free request, or nullptr when the window is full or read-ahead is off. Walk's thread only.
 FetchRequest* AcquireFetch();
 
