@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/pe_image_writer.h"
@@ -51,7 +52,9 @@ TEST(HeadReader, ReadsTheSameWhetherBatchedKeptInFlightOrOneByOne) {
     for (size_t i = 0; i < cases.size(); ++i) {
       reads.push_back({directory, cases[i].name, bytes[i].data(), -2});
     }
-    const bool waited = ReadHeads(reads.data(), reads.size());
+    std::vector<HeadRead*> pointers;
+    for (HeadRead& read : reads) pointers.push_back(&read);
+    const bool waited = ReadHeads(pointers.data(), pointers.size());
     // Files just written are in the cache, which ext4 and tmpfs read from without waiting: a
     // read-ahead that took them for a cold disk would start threads it does not need.
     if (FileSystemType(tree.root()) == EXT4_SUPER_MAGIC ||
@@ -93,6 +96,21 @@ TEST(HeadReader, ReadsTheSameWhetherBatchedKeptInFlightOrOneByOne) {
     EXPECT_EQ(bytes[8][kHeadSize - 1], 'y');
   }
   close(directory);
+}
+
+TEST(HeadReader, AThreadThatStartedNothingTakesNothingBackAndDoesNotWait) {
+  // On a fresh thread the ring is not even set up; and with batched reads off none starts.
+  std::thread([] {
+    HeadRead* back[1];
+    EXPECT_EQ(TakeHeadReads(back, 1, true), 0u);
+    EXPECT_EQ(HeadReadsOut(), 0u);
+    SetHeadReadsBatched(false);
+    HeadRead read{AT_FDCWD, "/", nullptr, -2};
+    HeadRead* reads[] = {&read};
+    bool waited = false;
+    EXPECT_FALSE(StartHeadReads(reads, 1, &waited));
+    SetHeadReadsBatched(true);
+  }).join();
 }
 
 TEST(HeadReader, VersionFromTheHeadIsWhatTheWholeFileGives) {

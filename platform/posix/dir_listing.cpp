@@ -425,7 +425,7 @@ void TakeHead(FetchRequest* request, const uint8_t* bytes, int result) {
 bool ServeFetches(FetchRequest* const* requests, size_t count, bool keepReading) {
   static_assert(kFetchBatch <= kMaxHeadReads);
   // The heads of the regular files among them are read together, after every status.
-  HeadRead* reads[kFetchBatch];
+  HeadRead* reads[kFetchBatch] = {};
   FetchRequest* readers[kFetchBatch];
   size_t readCount = 0;
   for (size_t i = 0; i < count; ++i) {
@@ -464,10 +464,8 @@ bool ServeFetches(FetchRequest* const* requests, size_t count, bool keepReading)
     for (size_t i = 0; i < readCount; ++i) readers[i]->reading = true;
     return waited;
   }
-  HeadRead batch[kFetchBatch];
-  for (size_t i = 0; i < readCount; ++i) batch[i] = *reads[i];
-  waited = ReadHeads(batch, readCount);
-  for (size_t i = 0; i < readCount; ++i) TakeHead(readers[i], batch[i].bytes, batch[i].result);
+  waited = ReadHeads(reads, readCount);
+  for (size_t i = 0; i < readCount; ++i) TakeHead(readers[i], reads[i]->bytes, reads[i]->result);
   return waited;
 }
 

@@ -29,7 +29,7 @@ struct HeadRead {
 
 // Reads the heads of `count` (at most kMaxHeadReads) files; safe on any thread. Returns true
 // where some of them were known to wait for the disk, not being in the cache.
-bool ReadHeads(HeadRead* reads, size_t count);
+bool ReadHeads(HeadRead* const* reads, size_t count);
 
 // The most reads a thread keeps in flight.
 constexpr size_t kMaxHeadReadsOut = 64;
