@@ -5,6 +5,7 @@
 #include "datefilter/date_filter.h"
 #include "platform/console.h"
 #include "platform/path_separator.h"
+#include "platform/read_ahead.h"
 #include "report/report_entry.h"
 #include "settings/run_settings.h"
 #include "walk/find_entry.h"
@@ -33,6 +34,7 @@ bool WalkDirectory(const std::string& directory) {
   // The tree is walked with a stack of its own rather than by recursion, so that no depth of
   // tree can exhaust the program's stack.
   std::string path = directory;
+  SetReadAheadFilter(MatchesPattern);
   DirListing* root = OpenListing(path, nullptr);
   if (root == nullptr) return false;
   std::vector<WalkFrame> frames{{root, path.size(), false}};

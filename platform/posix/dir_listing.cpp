@@ -20,6 +20,7 @@
 #include "platform/posix/head_reader.h"
 #include "platform/posix/open_directory_path.h"
 #include "platform/posix/posix_listing.h"
+#include "platform/posix/tree_scout.h"
 #include "platform/write_time.h"
 
 struct DirListing {
@@ -264,6 +265,7 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
       }
       listing->parent = parent;
       ++gOpenListings;
+      CountWalkListings(1);
       return listing;
     }
   }
@@ -288,6 +290,8 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
     return nullptr;
   }
   ++gOpenListings;
+  CountWalkListings(1);
+  if (parent == nullptr) BeginTreeScout(fcntl(fd, F_DUPFD_CLOEXEC, 0));
   return listing;
 }
 
@@ -299,6 +303,7 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
   }
   if (listing->next >= listing->items.size()) return false;
   listing->current = &listing->items[listing->next++];
+  CountWalkedEntry();
   listing->haveStatus = false;
   unsigned char type = listing->current->type;
   if (type == DT_UNKNOWN) {
@@ -349,9 +354,11 @@ void ReadEntryDetails(DirListing* listing, FileEntry* entry) {
 }
 
 void CloseListing(DirListing* listing) {
+  if (listing->parent == nullptr) EndTreeScout();
   CloseEntryDescriptor(listing);
   PutBackListing(listing);
   --gOpenListings;
+  CountWalkListings(-1);
 }
 
 size_t NextEntryIndex(DirListing* listing) {

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/posix/tree_scout.h"
 #include "platform/read_ahead.h"
 
 namespace {
@@ -74,6 +75,7 @@ class FetchPool {
     std::lock_guard<std::mutex> lock(mutex_);
     limit_ = threads_;
     allowed_ = slowDisk ? threads_ : std::min(threads_, 1);
+    LetTreeScout(slowDisk ? threads_ : 0);
   }
 
   // The free requests are the walk's thread's alone, and the workers never look at one that is
@@ -236,7 +238,9 @@ class FetchPool {
     return false;
   }
 
-  enum class Pace { kQuick, kSlow, kWaitedOnDisk };
+  // kReadsWaited: the files' contents were not in the cache, which a slow processor, or a
+  // tracer, cannot fake.
+  enum class Pace { kQuick, kSlow, kWaitedOnDisk, kReadsWaited };
 
   // Serves `count` requests taken off the queue, unlocking `lock` meanwhile; marks them done,
   // but for those whose heads are left being read, where `keepReading`, and marks done those
@@ -256,7 +260,7 @@ class FetchPool {
     const size_t readCount = keepReading ? FinishFetches(read, kMaxHeadReadsOut, false) : 0;
     Pace pace = Now() - start > kWaitedNanoseconds ? Pace::kSlow : Pace::kQuick;
     if (pace == Pace::kSlow && measure && Sleeps() > sleeps) pace = Pace::kWaitedOnDisk;
-    if (waited) pace = Pace::kWaitedOnDisk;
+    if (waited) pace = Pace::kReadsWaited;
     lock->lock();
     MarkDone(batch, count, false);
     MarkDone(read, readCount, true);
@@ -323,10 +327,14 @@ class FetchPool {
         // calls.
         const Pace pace = Serve(batch, count, &lock, slow && allowed_ < limit_, true);
         slow = pace != Pace::kQuick;
-        if (pace == Pace::kWaitedOnDisk && ++slowBatches_ >= kSlowBatches && allowed_ < limit_) {
+        const bool waited = pace == Pace::kWaitedOnDisk || pace == Pace::kReadsWaited;
+        if (waited && ++slowBatches_ >= kSlowBatches && allowed_ < limit_) {
           ++allowed_;
           polling_.store(false, std::memory_order_relaxed);
           if (Queued() > 0 && WorkerWanted()) work_.notify_one();
+        }
+        if (pace == Pace::kReadsWaited && ++readsWaitedBatches_ == kSlowBatches) {
+          LetTreeScout(limit_);
         }
         // Reads go on in the background, as many as the thread's ring holds.
         while (HeadReadsOut() + kFetchBatch > kMaxHeadReadsOut) FinishReads(&lock, true);
@@ -354,6 +362,7 @@ class FetchPool {
   int allowed_ = 0;                   // workers let run at once: one, more once the disk is slow
   int idle_ = 0;                      // workers waiting for work
   int slowBatches_ = 0;               // batches that waited on the disk
+  int readsWaitedBatches_ = 0;        // batches whose reads did
   bool stopping_ = false;
 };
 
