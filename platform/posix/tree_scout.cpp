@@ -207,7 +207,8 @@ class Scout {
   }
 
   // Takes the status of an entry the walk will ask about and, for a regular file that may be an
-  // image, starts reading its first bytes. Returns whether the entry is a directory.
+  // image, starts reading its first bytes. Returns whether the entry is a directory. A symbolic
+  // link is never followed: what it points to may be anywhere.
   static bool ScoutEntry(int directoryFd, const char* name, unsigned char type) {
     const bool wanted = Wanted(name);
     if (type == DT_DIR || (type != DT_UNKNOWN && !wanted)) return type == DT_DIR;
