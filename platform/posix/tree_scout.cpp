@@ -188,8 +188,10 @@ class Scout {
         const auto* record = reinterpret_cast<const dirent64*>(records->data() + at);
         at += record->d_reclen;
         const char* name = record->d_name;
-        if (record->d_ino == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        if (record->d_ino == 0) continue;
+        // "." and ".." count as the walk counts them, so that the lead does not grow.
         scouted_.fetch_add(1, std::memory_order_relaxed);
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
         if (ScoutEntry(fd, name, record->d_type)) subdirectories.push_back(name);
       }
     }

@@ -8,8 +8,8 @@
 
 // How many entries the scout may go through beyond those the walk has read: enough that the disk
 // is never short of requests, few enough that the caches still hold what it read when the walk
-// comes (a page of each file, some tens of megabytes).
-constexpr long kScoutEntriesAhead = 16384;
+// comes (a page of each file: at most 128 MiB of the kernel's, none of the process's).
+constexpr long kScoutEntriesAhead = 32768;
 
 // The walk's tree is open on `fd`, which the scout owns from now on: the tree is scouted from
 // its root, once the disk is seen to be slow.
