@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <deque>
 #include <iterator>
@@ -59,14 +60,18 @@ constexpr int kDirectoryOpenFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTT
 // directories ahead.
 constexpr rlim_t kReadAheadDescriptorMargin = 192;
 constexpr size_t kMaxListingsAhead = 64;
-// One buffer serves every directory: a listing reads all its names when it opens.
-constexpr size_t kRecordBufferSize = 64 * 1024;
 
 // Closed listings, kept so that their buffers serve the next directories.
 std::vector<std::unique_ptr<DirListing>> gSpareListings;
-// Listings open on the walk's thread, and those listed ahead and not yet taken.
-size_t gOpenListings = 0;
+// Listings open on the walk's thread (counted on it alone, and read by the scout too), and
+// those listed ahead and not yet taken.
+std::atomic<size_t> gOpenListings{0};
 size_t gListingsAhead = 0;
+
+void CountOpenListings(int change) {
+  gOpenListings.store(gOpenListings.load(std::memory_order_relaxed) + change,
+                      std::memory_order_relaxed);
+}
 
 // Names compare byte by byte with 'a'-'z' taken as 'A'-'Z', ties broken by the bytes
 // themselves: the order in which NTFS lists names.
@@ -206,7 +211,7 @@ bool ReadAheadAllowed(bool listing) {
   }
   if (listing && gListingsAhead >= kMaxListingsAhead) return false;
   return limit == RLIM_INFINITY ||
-         gOpenListings + gListingsAhead + kReadAheadDescriptorMargin < limit;
+         OpenWalkListings() + gListingsAhead + kReadAheadDescriptorMargin < limit;
 }
 
 void DropFirstFetch(DirListing* listing);
@@ -264,8 +269,7 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
         return nullptr;
       }
       listing->parent = parent;
-      ++gOpenListings;
-      CountWalkListings(1);
+      CountOpenListings(1);
       return listing;
     }
   }
@@ -289,8 +293,7 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
     PutBackListing(listing);
     return nullptr;
   }
-  ++gOpenListings;
-  CountWalkListings(1);
+  CountOpenListings(1);
   if (parent == nullptr) BeginTreeScout(fcntl(fd, F_DUPFD_CLOEXEC, 0));
   return listing;
 }
@@ -357,8 +360,11 @@ void CloseListing(DirListing* listing) {
   if (listing->parent == nullptr) EndTreeScout();
   CloseEntryDescriptor(listing);
   PutBackListing(listing);
-  --gOpenListings;
-  CountWalkListings(-1);
+  CountOpenListings(-1);
+}
+
+size_t OpenWalkListings() {
+  return gOpenListings.load(std::memory_order_relaxed);
 }
 
 size_t NextEntryIndex(DirListing* listing) {

@@ -7,6 +7,12 @@
 #include "image/pe_image.h"
 #include "platform/dir_listing.h"
 
+// The buffer a directory's records are read into: most directories fit in one call.
+constexpr size_t kRecordBufferSize = 64 * 1024;
+
+// The listings the walk holds open, one per level of depth; safe on any thread.
+size_t OpenWalkListings();
+
 // The current entry opened for reading (kContentOpenFlags), when
 // ReadEntryDetails found it to be a regular file (through a symbolic link too): the only kind
 // whose contents are read. The caller owns and closes it. -1 for any other entry, or when it

@@ -21,6 +21,5 @@ void EndTreeScout();
 // The disk has been seen to be slow: trees are scouted, by up to `threads` threads, from now on.
 void LetTreeScout(int threads);
 
-// The walk has read one more entry of the tree, or opened or closed one of its directories.
+// The walk has read one more entry of the tree. Walk's thread only.
 void CountWalkedEntry();
-void CountWalkListings(int change);
