@@ -22,7 +22,8 @@ namespace {
 constexpr size_t kKeptResourceCapacity = 16 * 1024;
 
 // A listing takes as long as a few details, and the walk waits for the whole batch it is in, so
-// a batch holds few.
+// a batch of listings holds nothing else; with a warm cache, where the walk is soon after each,
+// it holds one.
 constexpr size_t kListingsPerBatch = 2;
 
 // With a warm cache a batch takes tens of microseconds, less than sleeping and being woken
@@ -132,8 +133,12 @@ class FetchPool {
           batch[count++] = *it;
         }
         Count();
-      } else {
+      } else if (allowed_ > 1) {
         count = TakeBatch(batch);
+      } else {
+        // With a warm cache the request is done within microseconds: a whole batch served
+        // meanwhile would keep the walk from it far longer.
+        count = TakeOne(batch);
       }
       if (count == 0) break;
       Serve(batch, count, &lock, false, false);
@@ -198,12 +203,12 @@ class FetchPool {
   // Under the lock: takes up to a batch off the queues, listings first.
   size_t TakeBatch(FetchRequest** batch) {
     size_t count = 0;
-    for (; count < kListingsPerBatch && !listings_.empty(); ++count) {
+    const size_t listings = allowed_ > 1 ? kListingsPerBatch : 1;
+    for (; count < listings && !listings_.empty(); ++count) {
       batch[count] = listings_.front();
       listings_.pop_front();
     }
-    // With a slow disk a batch of details takes long, and the walk waits for the listings.
-    if (count > 0 && allowed_ > 1) {
+    if (count > 0) {
       Count();
       return count;
     }
@@ -216,6 +221,16 @@ class FetchPool {
     }
     Count();
     return count;
+  }
+
+  // Under the lock: takes the first request off the queues, a listing where there is one.
+  size_t TakeOne(FetchRequest** batch) {
+    std::deque<FetchRequest*>& queue = listings_.empty() ? queue_ : listings_;
+    if (queue.empty()) return 0;
+    batch[0] = queue.front();
+    queue.pop_front();
+    Count();
+    return 1;
   }
 
   size_t Queued() const { return queue_.size() + listings_.size(); }
