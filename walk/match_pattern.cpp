@@ -7,12 +7,21 @@
 
 namespace {
 
+// A plain loop: find_first_of looks each byte up in the set with a call of its own, and the
+// test is made for every name the walk meets.
+bool HasWildcard(std::string_view text) {
+  for (const char byte : text) {
+    if (byte == '*' || byte == '?') return true;
+  }
+  return false;
+}
+
 // MatchPattern over the name's bytes as `fold` turns them.
 template <typename Fold>
 bool Match(std::string_view pattern, std::string_view name, Fold fold) {
   if (pattern.empty()) return true;
   // A star and then no wildcard, the common "*.dll": only the name's end can match the rest.
-  if (pattern[0] == '*' && pattern.find_first_of("*?", 1) == std::string_view::npos) {
+  if (pattern[0] == '*' && !HasWildcard(pattern.substr(1))) {
     const std::string_view tail = pattern.substr(1);
     if (name.size() < tail.size()) return false;
     const size_t start = name.size() - tail.size();

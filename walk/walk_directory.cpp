@@ -15,9 +15,8 @@
 
 namespace {
 
-// `entry` is the listing's current entry and `path` its full path.
+// `entry` is the listing's current entry, whose name matches, and `path` its full path.
 void ConsiderEntry(DirListing* listing, const std::string& path, FileEntry* entry) {
-  if (!MatchesPattern(entry->name)) return;
   ReadEntryDetails(listing, entry);
   const bool admitted = gSettings.dateRange.activeMarker == 0 || IsInDateRange(entry->writeTime);
   if (admitted) ReportFile(listing, path, *entry);
@@ -51,10 +50,13 @@ bool WalkDirectory(const std::string& directory) {
       frames.pop_back();
       continue;
     }
+    const bool matches = MatchesPattern(entry.name);
+    const bool descends = (entry.attributes & kDirectoryAttribute) != 0 && gSettings.recurse;
+    if (!matches && !descends) continue;
     path.resize(frame.directoryLength);
     path += entry.name;
-    ConsiderEntry(frame.listing, path, &entry);
-    if ((entry.attributes & kDirectoryAttribute) != 0 && gSettings.recurse) {
+    if (matches) ConsiderEntry(frame.listing, path, &entry);
+    if (descends) {
       path += kPathSeparator;
       // A subdirectory that cannot be listed yields nothing.
       if (DirListing* child = OpenListing(path, frame.listing)) {
