@@ -24,6 +24,19 @@ bool CursorAhead(const LookAheadCursor& cursor, const std::vector<WalkFrame>& fr
   }
 }
 
+// CursorAhead for the usual case, without going down the levels: the walk has only moved on
+// within the directory it was in when the cursor was last found ahead.
+bool StillAhead(const LookAheadCursor& cursor, const std::vector<WalkFrame>& frames) {
+  if (cursor.checkedDepth != frames.size() || cursor.checkedListing != frames.back().listing) {
+    return false;
+  }
+  if (cursor.finished) return true;
+  const size_t walkDepth = frames.size() - 1;
+  if (cursor.levels.size() <= walkDepth) return false;
+  const LookAheadCursor::Level& level = cursor.levels[walkDepth];
+  return level.listing == frames.back().listing && level.index >= NextEntryIndex(level.listing);
+}
+
 // Puts the cursor where the walk is.
 void ResetCursor(LookAheadCursor* cursor, const std::vector<WalkFrame>& frames) {
   cursor->levels.clear();
@@ -53,8 +66,18 @@ void Scout(LookAheadCursor::Level* level) {
 
 void LookAhead(LookAheadCursor* cursor, const std::vector<WalkFrame>& frames) {
   if (frames.empty()) return;
-  if (!CursorAhead(*cursor, frames)) ResetCursor(cursor, frames);
+  if (!StillAhead(*cursor, frames) && !CursorAhead(*cursor, frames)) {
+    ResetCursor(cursor, frames);
+    cursor->waiting = false;
+  }
+  cursor->checkedDepth = frames.size();
+  cursor->checkedListing = frames.back().listing;
   std::vector<LookAheadCursor::Level>& levels = cursor->levels;
+  // Most steps of the walk find the cursor still waiting for the same listing.
+  if (cursor->waiting && ListedAhead(levels.back().listing, levels.back().index) == nullptr) {
+    return;
+  }
+  cursor->waiting = false;
   while (!cursor->finished) {
     LookAheadCursor::Level& level = levels.back();
     FileEntry next;
@@ -81,6 +104,8 @@ void LookAhead(LookAheadCursor* cursor, const std::vector<WalkFrame>& frames) {
       DirListing* child = ListedAhead(level.listing, level.index);
       if (child == nullptr) {
         Scout(&level);
+        FileEntry after;
+        cursor->waiting = !PeekListingEntry(level.listing, level.scouted, &after);
         return;
       }
       levels.push_back({child, 0, true});

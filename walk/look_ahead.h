@@ -19,6 +19,11 @@ struct LookAheadCursor {
   };
   std::vector<Level> levels;
   bool finished = false;  // every entry of the tree has been looked at
+  // The walk's depth and deepest listing when the cursor was last found ahead of it.
+  size_t checkedDepth = 0;
+  DirListing* checkedListing = nullptr;
+  // Naming stopped at the directory the cursor stands on, which is not listed yet.
+  bool waiting = false;
 };
 
 // Names entries ahead of the walk, whose directories are `frames`, until the platform's window
