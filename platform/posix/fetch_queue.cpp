@@ -27,9 +27,10 @@ constexpr size_t kKeptResourceCapacity = 16 * 1024;
 constexpr size_t kListingsPerBatch = 2;
 
 // With a warm cache a batch takes tens of microseconds, less than sleeping and being woken
-// again costs here: a thread that waits for a request, or for work, polls this many times
-// before it sleeps.
-constexpr int kPolls = 4000;
+// again costs here: a thread that waits for a request, or for work, polls for this long before
+// it sleeps, looking at the clock every so many polls.
+constexpr int64_t kPollNanoseconds = 200000;
+constexpr int kPollsPerClockReading = 32;
 
 // A batch that takes longer than this, and slept, has waited on the disk; after so many such
 // batches (each after a slow one) one more worker is let run for each.
@@ -59,6 +60,20 @@ void Pause() {
   __builtin_ia32_pause();
 #endif
 }
+
+// Counts polls, and says when polling has gone on long enough.
+class PollTimer {
+ public:
+  bool Expired() {
+    if (++polls_ % kPollsPerClockReading != 0) return false;
+    if (start_ == 0) start_ = Now();
+    return Now() - start_ > kPollNanoseconds;
+  }
+
+ private:
+  int polls_ = 0;
+  int64_t start_ = 0;
+};
 
 class FetchPool {
  public:
@@ -145,7 +160,7 @@ class FetchPool {
     }
     // Polling pays where a batch is quick; with a slow disk it only takes a core from the
     // kernel's work.
-    for (int i = 0; i < kPolls && polling_.load(std::memory_order_relaxed); ++i) {
+    for (PollTimer timer; !timer.Expired() && polling_.load(std::memory_order_relaxed);) {
       if (request->state.load(std::memory_order_acquire) == FetchState::kDone) return;
       if (!idleCloses_.empty()) {
         close(idleCloses_.back());
@@ -327,7 +342,9 @@ class FetchPool {
       if (Queued() == 0 && allowed_ == 1) {
         // More is usually named within microseconds, sooner than a sleeping thread wakes.
         lock.unlock();
-        for (int i = 0; i < kPolls && queued_.load(std::memory_order_relaxed) == 0; ++i) Pause();
+        for (PollTimer timer; !timer.Expired() && queued_.load(std::memory_order_relaxed) == 0;) {
+          Pause();
+        }
         lock.lock();
       }
       ++idle_;
