@@ -9,13 +9,17 @@ namespace {
 
 // Whether the cursor is at or ahead of the walk. Level by level, both are inside the same
 // directory or the one further on is ahead; a listing that differs is one the walk opened
-// itself or gave up, and the cursor's below it are stale.
-bool CursorAhead(const LookAheadCursor& cursor, const std::vector<WalkFrame>& frames) {
+// itself or gave up, and the cursor's below it are stale. `decided` gets the level that
+// tells.
+bool CursorAhead(const LookAheadCursor& cursor, const std::vector<WalkFrame>& frames,
+                 size_t* decided) {
+  *decided = 0;
   if (cursor.finished) return true;
   if (cursor.levels.empty()) return false;
   const size_t walkDepth = frames.size() - 1;
   const size_t cursorDepth = cursor.levels.size() - 1;
   for (size_t i = 0;; ++i) {
+    *decided = i;
     if (cursor.levels[i].listing != frames[i].listing) return false;
     const size_t index = cursor.levels[i].index;
     const size_t walkNext = NextEntryIndex(frames[i].listing);
@@ -30,7 +34,8 @@ bool StillAhead(const LookAheadCursor& cursor, const std::vector<WalkFrame>& fra
   if (cursor.checkedDepth != frames.size() || cursor.checkedListing != frames.back().listing) {
     return false;
   }
-  if (cursor.finished) return true;
+  // Past the walk's place in a directory above: the walk gets there only by leaving its own.
+  if (cursor.finished || cursor.aheadAbove) return true;
   const size_t walkDepth = frames.size() - 1;
   if (cursor.levels.size() <= walkDepth) return false;
   const LookAheadCursor::Level& level = cursor.levels[walkDepth];
@@ -66,9 +71,15 @@ void Scout(LookAheadCursor::Level* level) {
 
 void LookAhead(LookAheadCursor* cursor, const std::vector<WalkFrame>& frames) {
   if (frames.empty()) return;
-  if (!StillAhead(*cursor, frames) && !CursorAhead(*cursor, frames)) {
-    ResetCursor(cursor, frames);
-    cursor->waiting = false;
+  if (!StillAhead(*cursor, frames)) {
+    size_t decided;
+    if (CursorAhead(*cursor, frames, &decided)) {
+      cursor->aheadAbove = decided + 1 < frames.size();
+    } else {
+      ResetCursor(cursor, frames);
+      cursor->waiting = false;
+      cursor->aheadAbove = false;
+    }
   }
   cursor->checkedDepth = frames.size();
   cursor->checkedListing = frames.back().listing;

@@ -19,9 +19,11 @@ struct LookAheadCursor {
   };
   std::vector<Level> levels;
   bool finished = false;  // every entry of the tree has been looked at
-  // The walk's depth and deepest listing when the cursor was last found ahead of it.
+  // The walk's depth and deepest listing when the cursor was last found ahead of it, and
+  // whether it was ahead in a directory above the walk's.
   size_t checkedDepth = 0;
   DirListing* checkedListing = nullptr;
+  bool aheadAbove = false;
   // Naming stopped at the directory the cursor stands on, which is not listed yet.
   bool waiting = false;
 };
