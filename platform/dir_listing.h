@@ -35,6 +35,11 @@ void ReadEntryDetails(DirListing* listing, FileEntry* entry);
 
 void CloseListing(DirListing* listing);
 
+// The names the walk does something with, besides directories' (nullptr: every name). A listing
+// opened after this is set may leave out the other entries, but for the first, after "." and
+// "..", whose name does not begin with ".": FindFirstEntry passes over the names before it.
+void SetListingFilter(bool (*wanted)(const char* name));
+
 // Read-ahead. The walk may name entries that come after the current one and that it will
 // need, and the platform may fetch them meanwhile, many at once, on other threads: their
 // details and version information, or the listing of a directory. What is handed out is the

@@ -52,13 +52,16 @@ TEST(Listing, OrdersNamesAsNtfsAndSkipsOnlyLeadingDotNames) {
   EXPECT_EQ(result.out, Line(d + "a", 0) + Line(d + "A.txt", 1) + Line(d + "b.txt", 2) +
                             Line(d + "Z", 0) + Line(d + "_under", 0));
   EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(RunLumo({TargetPath(tree.root()), "*n"}).out, "");
 
-  // A name that sorts before the dot names makes them ordinary entries.
+  // A name that sorts before the dot names makes them ordinary entries, also where it does not
+  // match.
   tree.File("-dash", "", kTime);
   result = RunLumo({TargetPath(tree.root()), "*"});
   EXPECT_EQ(result.out, Line(d + "-dash", 0) + Line(d + ".hidden", 3) + Line(d + "a", 0) +
                             Line(d + "A.txt", 1) + Line(d + "b.txt", 2) + Line(d + "Z", 0) +
                             Line(d + "_under", 0));
+  EXPECT_EQ(RunLumo({"-S", TargetPath(tree.root()), "*n"}).out, Line(d + ".hidden", 3));
 }
 
 TEST(Listing, RecursesInPreOrderIntoDirectoriesWhoseNamesDoNotMatch) {

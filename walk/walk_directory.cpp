@@ -25,15 +25,9 @@ void ConsiderEntry(DirListing* listing, const std::string& path, FileEntry* entr
   gTotals.sizeSum += entry->size;
 }
 
-}  // namespace
-
-WalkTotals gTotals;
-
-bool WalkDirectory(const std::string& directory) {
-  // The tree is walked with a stack of its own rather than by recursion, so that no depth of
-  // tree can exhaust the program's stack.
-  std::string path = directory;
-  SetReadAheadFilter(MatchesPattern);
+// Walks the tree below `path`, which ends in the separator, with a stack of its own rather than
+// by recursion, so that no depth of tree can exhaust the program's stack.
+bool WalkTree(std::string path) {
   DirListing* root = OpenListing(path, nullptr);
   if (root == nullptr) return false;
   std::vector<WalkFrame> frames{{root, path.size(), false}};
@@ -66,4 +60,18 @@ bool WalkDirectory(const std::string& directory) {
   }
   for (const WalkFrame& frame : frames) CloseFind(frame.listing);
   return true;
+}
+
+}  // namespace
+
+WalkTotals gTotals;
+
+bool WalkDirectory(const std::string& directory) {
+  SetReadAheadFilter(MatchesPattern);
+  // A pattern of stars alone takes every name.
+  const bool everyName = gSettings.pattern.find_first_not_of('*') == std::string::npos;
+  SetListingFilter(everyName ? nullptr : MatchesPattern);
+  const bool walked = WalkTree(directory);
+  SetListingFilter(nullptr);
+  return walked;
 }

@@ -36,6 +36,7 @@ struct DirListing {
     unsigned char type;  // DT_*
   };
   std::vector<Item> items;  // in listing order
+  size_t leftOut = 0;       // entries the listing filter refused
   size_t next = 0;
   // The current entry, and its status where it is known.
   const Item* current = nullptr;
@@ -67,6 +68,8 @@ std::vector<std::unique_ptr<DirListing>> gSpareListings;
 // those listed ahead and not yet taken.
 std::atomic<size_t> gOpenListings{0};
 size_t gListingsAhead = 0;
+
+std::atomic<bool (*)(const char*)> gListingFilter{nullptr};
 
 void CountOpenListings(int change) {
   gOpenListings.store(gOpenListings.load(std::memory_order_relaxed) + change,
@@ -102,9 +105,13 @@ uint64_t FoldedPrefix(const char* name) {
   return key;
 }
 
+bool NameListsBefore(uint64_t aKey, const char* a, uint64_t bKey, const char* b) {
+  if (aKey != bKey) return aKey < bKey;
+  return ListsBefore(a, b);
+}
+
 bool ItemListsBefore(const char* base, const DirListing::Item& a, const DirListing::Item& b) {
-  if (a.key != b.key) return a.key < b.key;
-  return ListsBefore(base + a.nameOffset, base + b.nameOffset);
+  return NameListsBefore(a.key, base + a.nameOffset, b.key, base + b.nameOffset);
 }
 
 // Whether the file system of the directory open on `fd` is ext4, tmpfs, XFS or Btrfs. These fill
@@ -128,12 +135,17 @@ bool IsKnownLocalFileSystem(int fd, dev_t device) {
 }
 
 // Reads every name of the directory, then sorts them: "." and ".." first, the rest by
-// ListsBefore. A failed read ends the listing where it stands, as readdir's end does.
+// ListsBefore. A failed read ends the listing where it stands, as readdir's end does. Of the
+// entries other than directories that the listing filter refuses, only the one that lists
+// first among those whose names do not begin with "." is kept.
 bool ReadAllNames(DirListing* listing) {
   alignas(dirent64) thread_local char records[kRecordBufferSize];
   std::vector<char>& names = listing->names;
   DirListing::Item dots[2];
   int dotCount = 0;
+  bool (*const wanted)(const char*) = gListingFilter.load(std::memory_order_relaxed);
+  DirListing::Item firstRefused{};
+  bool refused = false;
   const bool fills = IsKnownLocalFileSystem(listing->fd, listing->device);
   constexpr ssize_t kRoomForAnother = kRecordBufferSize - sizeof(dirent64);
   for (ssize_t got = kRecordBufferSize; !fills || got > kRoomForAnother;) {
@@ -144,18 +156,35 @@ bool ReadAllNames(DirListing* listing) {
       at += record->d_reclen;
       if (record->d_ino == 0) continue;  // deleted; readdir passes over these too
       const char* name = record->d_name;
+      const unsigned char type = record->d_type;
+      const uint64_t key = FoldedPrefix(name);
+      const bool kept = wanted == nullptr || type == DT_DIR || type == DT_UNKNOWN || wanted(name);
+      if (!kept) {
+        ++listing->leftOut;
+        if (name[0] == '.' ||
+            (refused && !NameListsBefore(key, name, firstRefused.key,
+                                         names.data() + firstRefused.nameOffset))) {
+          continue;
+        }
+      }
       const size_t length = strlen(name);
       if (names.size() + length + 1 > UINT32_MAX) return false;
-      const DirListing::Item item{FoldedPrefix(name), static_cast<uint32_t>(names.size()),
-                                  record->d_type};
+      const DirListing::Item item{key, static_cast<uint32_t>(names.size()), type};
       names.insert(names.end(), name, name + length + 1);
       const bool dot = name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-      if (dot && dotCount < 2) {
+      if (!kept) {
+        firstRefused = item;
+        refused = true;
+      } else if (dot && dotCount < 2) {
         dots[dotCount++] = item;
       } else {
         listing->items.push_back(item);
       }
     }
+  }
+  if (refused) {
+    listing->items.push_back(firstRefused);
+    --listing->leftOut;
   }
   const char* base = names.data();
   std::sort(listing->items.begin(), listing->items.end(),
@@ -196,6 +225,7 @@ DirListing* TakeSpareListing() {
   listing->parent = nullptr;
   listing->names.clear();
   listing->items.clear();
+  listing->leftOut = 0;
   listing->next = 0;
   listing->current = nullptr;
   listing->haveStatus = false;
@@ -270,6 +300,7 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
       }
       listing->parent = parent;
       CountOpenListings(1);
+      CountWalkedEntries(listing->leftOut);
       return listing;
     }
   }
@@ -294,6 +325,7 @@ DirListing* OpenListing(const std::string& directory, DirListing* parent) {
     return nullptr;
   }
   CountOpenListings(1);
+  CountWalkedEntries(listing->leftOut);
   if (parent == nullptr) BeginTreeScout(fcntl(fd, F_DUPFD_CLOEXEC, 0));
   return listing;
 }
@@ -306,7 +338,7 @@ bool ReadListingEntry(DirListing* listing, FileEntry* entry) {
   }
   if (listing->next >= listing->items.size()) return false;
   listing->current = &listing->items[listing->next++];
-  CountWalkedEntry();
+  CountWalkedEntries(1);
   listing->haveStatus = false;
   unsigned char type = listing->current->type;
   if (type == DT_UNKNOWN) {
@@ -511,4 +543,8 @@ int OpenCurrentEntry(DirListing* listing) {
   if (fd >= 0) return fd;
   // A link to a regular file was not opened by ReadEntryDetails; it is followed here.
   return openat(listing->fd, CurrentName(listing), kEntryOpenFlags & ~O_NOFOLLOW);
+}
+
+void SetListingFilter(bool (*wanted)(const char* name)) {
+  gListingFilter.store(wanted, std::memory_order_relaxed);
 }

@@ -255,8 +255,8 @@ void LetTreeScout(int threads) {
 }
 
 // One writer: a plain store spares the walk a locked add for each entry.
-void CountWalkedEntry() {
-  gWalked.store(gWalked.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+void CountWalkedEntries(long count) {
+  gWalked.store(gWalked.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
 }
 
 void SetReadAheadFilter(bool (*wanted)(const char* name)) {

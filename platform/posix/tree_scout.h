@@ -21,5 +21,5 @@ void EndTreeScout();
 // The disk has been seen to be slow: trees are scouted, by up to `threads` threads, from now on.
 void LetTreeScout(int threads);
 
-// The walk has read one more entry of the tree. Walk's thread only.
-void CountWalkedEntry();
+// The walk has read, or passed over, `count` more entries of the tree. Walk's thread only.
+void CountWalkedEntries(long count);
