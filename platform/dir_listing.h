@@ -38,6 +38,7 @@ void CloseListing(DirListing* listing);
 // The names the walk does something with, besides directories' (nullptr: every name). A listing
 // opened after this is set may leave out the other entries, but for the first, after "." and
 // "..", whose name does not begin with ".": FindFirstEntry passes over the names before it.
+// Read-ahead that goes further than the walk has named touches only directories and these.
 void SetListingFilter(bool (*wanted)(const char* name));
 
 // Read-ahead. The walk may name entries that come after the current one and that it will

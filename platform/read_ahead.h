@@ -5,7 +5,3 @@
 // entry when the walk reaches it. Set before a walk starts; the output is the same
 // whatever the number. The Win32 build does not read ahead and has no such number.
 void SetReadAheadThreads(int count);
-
-// The names of the entries whose details the walk will ask for; of the others, read-ahead that
-// goes further than the walk has named touches only directories. Every name, until set.
-void SetReadAheadFilter(bool (*wanted)(const char* name));

@@ -54,6 +54,38 @@ TEST(DirListing, OrdersNamesAsNtfs) {
   }
 }
 
+bool EndsInDll(const char* name) {
+  const std::string text = name;
+  return text.size() >= 4 && text.compare(text.size() - 4, 4, ".dll") == 0;
+}
+
+TEST(DirListing, LeavesOutWhatTheFilterRefusesButDirectoriesAndTheFirstPlainName) {
+  struct Case {
+    std::vector<std::string> files;
+    std::vector<std::string> listed;  // after "." and ".."
+  };
+  // "sub" is a directory in every tree.
+  const Case cases[] = {
+      {{"a.dll", "b.txt", "c.txt", "d.dll"}, {"a.dll", "b.txt", "d.dll", "sub"}},
+      // The refused name that lists first is kept, whichever order the directory gives.
+      {{"z.txt", "m.txt", "x.dll"}, {"m.txt", "sub", "x.dll"}},
+      // A refused dot name is never needed; the plain one after it is.
+      {{".hidden.txt", ".seen.dll", "-dash", "e.txt"}, {"-dash", ".seen.dll", "sub"}},
+      {{"only.txt"}, {"only.txt", "sub"}},
+  };
+  for (const Case& c : cases) {
+    TempTree tree;
+    for (const std::string& name : c.files) tree.File(name, "");
+    tree.Dir("sub");
+    std::vector<std::string> expected = {".", ".."};
+    expected.insert(expected.end(), c.listed.begin(), c.listed.end());
+    SetListingFilter(EndsInDll);
+    EXPECT_EQ(Listed(tree.root()), expected) << c.files.front();
+    SetListingFilter(nullptr);
+    EXPECT_EQ(Listed(tree.root()).size(), c.files.size() + 3) << c.files.front();
+  }
+}
+
 TEST(DirListing, ListsADirectoryThatTakesManyReadsOfItsEntries) {
   // Names of 200 bytes: about 300 fill one read of the entries.
   TempTree tree;

@@ -11,8 +11,8 @@
 #include <set>
 #include <string>
 
+#include "platform/dir_listing.h"
 #include "platform/posix/tree_scout.h"
-#include "platform/read_ahead.h"
 #include "settings/run_settings.h"
 #include "support/settings_reset.h"
 #include "support/temp_tree.h"
@@ -32,7 +32,7 @@ class TreeScout : public ::testing::Test {
   void TearDown() override {
     EndTreeScout();
     LetTreeScout(0);
-    SetReadAheadFilter(nullptr);
+    SetListingFilter(nullptr);
     ResetRunSettings();
   }
   void Begin(const TempTree& tree) {
@@ -62,7 +62,7 @@ TEST_F(TreeScout, OpensTheMatchingFilesOfTheTreeAndNothingElse) {
     ASSERT_GE(inotify_add_watch(events, directory.c_str(), IN_OPEN), 0);
   }
   gSettings.pattern = "*.dll";
-  SetReadAheadFilter(MatchesPattern);
+  SetListingFilter(MatchesPattern);
   Begin(tree);
   // Every file the scout opens is named by an event; it is done once the deepest is opened.
   std::set<std::string> opened;

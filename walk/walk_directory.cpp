@@ -5,7 +5,6 @@
 #include "datefilter/date_filter.h"
 #include "platform/console.h"
 #include "platform/path_separator.h"
-#include "platform/read_ahead.h"
 #include "report/report_entry.h"
 #include "settings/run_settings.h"
 #include "walk/find_entry.h"
@@ -67,7 +66,6 @@ bool WalkTree(std::string path) {
 WalkTotals gTotals;
 
 bool WalkDirectory(const std::string& directory) {
-  SetReadAheadFilter(MatchesPattern);
   // A pattern of stars alone takes every name.
   const bool everyName = gSettings.pattern.find_first_not_of('*') == std::string::npos;
   SetListingFilter(everyName ? nullptr : MatchesPattern);

@@ -548,3 +548,8 @@ int OpenCurrentEntry(DirListing* listing) {
 void SetListingFilter(bool (*wanted)(const char* name)) {
   gListingFilter.store(wanted, std::memory_order_relaxed);
 }
+
+bool ListingWants(const char* name) {
+  bool (*const wanted)(const char*) = gListingFilter.load(std::memory_order_relaxed);
+  return wanted == nullptr || wanted(name);
+}

@@ -148,12 +148,10 @@ class FetchPool {
           batch[count++] = *it;
         }
         Count();
-      } else if (allowed_ > 1) {
-        count = TakeBatch(batch);
       } else {
         // With a warm cache the request is done within microseconds: a whole batch served
         // meanwhile would keep the walk from it far longer.
-        count = TakeOne(batch);
+        count = TakeBatch(batch, allowed_ > 1 ? kSlowDiskBatch : 1);
       }
       if (count == 0) break;
       Serve(batch, count, &lock, false, false);
@@ -215,10 +213,10 @@ class FetchPool {
     return Queued() > 0;
   }
 
-  // Under the lock: takes up to a batch off the queues, listings first.
-  size_t TakeBatch(FetchRequest** batch) {
+  // Under the lock: takes up to `most` requests off the queues, listings first.
+  size_t TakeBatch(FetchRequest** batch, size_t most) {
     size_t count = 0;
-    const size_t listings = allowed_ > 1 ? kListingsPerBatch : 1;
+    const size_t listings = std::min(most, allowed_ > 1 ? kListingsPerBatch : size_t{1});
     for (; count < listings && !listings_.empty(); ++count) {
       batch[count] = listings_.front();
       listings_.pop_front();
@@ -227,25 +225,12 @@ class FetchPool {
       Count();
       return count;
     }
-    // Once the disk is seen to be slow, a worker's reads go on while it serves its next batch:
-    // small batches then keep the disk busier than large ones.
-    const size_t most = allowed_ > 1 ? kSlowDiskBatch : kFetchBatch;
     for (; count < most && !queue_.empty(); ++count) {
       batch[count] = queue_.front();
       queue_.pop_front();
     }
     Count();
     return count;
-  }
-
-  // Under the lock: takes the first request off the queues, a listing where there is one.
-  size_t TakeOne(FetchRequest** batch) {
-    std::deque<FetchRequest*>& queue = listings_.empty() ? queue_ : listings_;
-    if (queue.empty()) return 0;
-    batch[0] = queue.front();
-    queue.pop_front();
-    Count();
-    return 1;
   }
 
   size_t Queued() const { return queue_.size() + listings_.size(); }
@@ -351,7 +336,9 @@ class FetchPool {
       work_.wait(lock, [this] { return stopping_ || Queued() > 0; });
       --idle_;
       if (stopping_) return;
-      while (const size_t count = TakeBatch(batch)) {
+      // Once the disk is seen to be slow, a worker's reads go on while it serves its next batch:
+      // small batches then keep the disk busier than large ones.
+      while (const size_t count = TakeBatch(batch, allowed_ > 1 ? kSlowDiskBatch : kFetchBatch)) {
         if (Queued() >= kFetchBatch && WorkerWanted()) work_.notify_one();
         // A cold disk serves many requests at once far faster than one after the other. Several
         // slow batches are needed, so that one slowed by something else does not count.

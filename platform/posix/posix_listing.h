@@ -13,6 +13,9 @@ constexpr size_t kRecordBufferSize = 64 * 1024;
 // The listings the walk holds open, one per level of depth; safe on any thread.
 size_t OpenWalkListings();
 
+// Whether the listing filter takes `name`; safe on any thread.
+bool ListingWants(const char* name);
+
 // The current entry opened for reading (kContentOpenFlags), when
 // ReadEntryDetails found it to be a regular file (through a symbolic link too): the only kind
 // whose contents are read. The caller owns and closes it. -1 for any other entry, or when it

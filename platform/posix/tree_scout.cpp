@@ -24,7 +24,6 @@
 #include "image/pe_image.h"
 #include "platform/posix/head_reader.h"
 #include "platform/posix/posix_listing.h"
-#include "platform/read_ahead.h"
 #include "settings/run_settings.h"
 
 namespace {
@@ -37,13 +36,7 @@ constexpr int kMaxScoutThreads = 8;
 // so that it never takes one the walk needs: the read-ahead's own margin, and then some.
 constexpr rlim_t kDescriptorMargin = 512;
 
-std::atomic<bool (*)(const char*)> gWanted{nullptr};
 std::atomic<long> gWalked{0};
-
-bool Wanted(const char* name) {
-  bool (*wanted)(const char*) = gWanted.load(std::memory_order_relaxed);
-  return wanted == nullptr || wanted(name);
-}
 
 bool HaveDescriptorRoom() {
   static const rlim_t limit = [] {
@@ -209,7 +202,7 @@ class Scout {
   // image, starts reading its first bytes. Returns whether the entry is a directory. A symbolic
   // link is never followed: what it points to may be anywhere.
   static bool ScoutEntry(int directoryFd, const char* name, unsigned char type) {
-    const bool wanted = Wanted(name);
+    const bool wanted = ListingWants(name);
     if (type == DT_DIR || (type != DT_UNKNOWN && !wanted)) return type == DT_DIR;
     struct stat status;
     if (fstatat(directoryFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
@@ -257,8 +250,4 @@ void LetTreeScout(int threads) {
 // One writer: a plain store spares the walk a locked add for each entry.
 void CountWalkedEntries(long count) {
   gWalked.store(gWalked.load(std::memory_order_relaxed) + count, std::memory_order_relaxed);
-}
-
-void SetReadAheadFilter(bool (*wanted)(const char* name)) {
-  gWanted.store(wanted, std::memory_order_relaxed);
 }

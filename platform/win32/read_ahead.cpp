@@ -1,6 +1,5 @@
 // The Win32 build reads every entry when the walk reaches it: FindNextFileW delivers one entry
 // at a time, so there is nothing to look ahead at without a second listing.
-#include "platform/read_ahead.h"
 #include "platform/dir_listing.h"
 
 size_t NextEntryIndex(DirListing*) {
@@ -18,5 +17,3 @@ bool ReadAhead(DirListing*, size_t, bool, bool) {
 DirListing* ListedAhead(DirListing*, size_t) {
   return nullptr;
 }
-
-void SetReadAheadFilter(bool (*)(const char*)) {}
