@@ -2,9 +2,10 @@
 """Times lumo against find on a synthetic tree; run through bench/run.sh.
 
 Prints one figure per line: wall times (median of the runs, the commands of a group run
-alternately), their ratios, the same with a cold cache where the caches can be dropped, system
-calls per entry (strace -c) and peak memory (/usr/bin/time -v). bfs and fdfind are timed beside
-find where they are installed.
+alternately), their ratios, the same with a cold cache where the caches can be dropped (with the
+reads the disk served, where the kernel counts them for the tree's device), system calls per
+entry (strace -c) and peak memory (/usr/bin/time -v). bfs and fdfind are timed beside find
+where they are installed.
 """
 
 import argparse
@@ -60,22 +61,41 @@ def drop_caches():
         f.write("3\n")
 
 
+def disk_stat_path(tree):
+    """The statistics file of the block device holding `tree`, where the kernel shows one."""
+    device = os.stat(tree).st_dev
+    path = f"/sys/dev/block/{os.major(device)}:{os.minor(device)}/stat"
+    return path if os.major(device) != 0 and os.path.exists(path) else None
+
+
+def disk_reads(stat_path):
+    """Reads the device has completed since it started."""
+    with open(stat_path) as f:
+        return int(f.read().split()[0])
+
+
 def wall(argv, stdout=subprocess.DEVNULL):
     start = time.perf_counter()
     subprocess.run(argv, stdout=stdout, stderr=subprocess.DEVNULL, check=False)
     return time.perf_counter() - start
 
 
-def alternate(commands, runs, cold=False):
-    """Runs each command once per round, in turn; returns the median wall time of each. Cold:
-    the caches are dropped before every run."""
+def alternate(commands, runs, cold=False, stat_path=None):
+    """Runs each command once per round, in turn; returns the median wall time of each and,
+    where `stat_path` names the device's statistics, the median of the reads it served for
+    each. Cold: the caches are dropped before every run."""
     times = [[] for _ in commands]
+    reads = [[] for _ in commands]
     for _ in range(runs):
         for i, argv in enumerate(commands):
             if cold:
                 drop_caches()
+            before = disk_reads(stat_path) if stat_path else 0
             times[i].append(wall(argv))
-    return [statistics.median(t) for t in times]
+            if stat_path:
+                reads[i].append(disk_reads(stat_path) - before)
+    return ([statistics.median(t) for t in times],
+            [statistics.median(r) for r in reads] if stat_path else None)
 
 
 def others(full_listing, tree):
@@ -94,9 +114,15 @@ def others(full_listing, tree):
 def timed_group(name, lumo_argv, find_argv, full_listing, tree, runs, target, cold=False):
     """Times lumo, find, and bfs and fdfind where installed; prints each and lumo's ratios."""
     extra = others(full_listing, tree)
-    medians = alternate([lumo_argv, find_argv] + [argv for _, argv in extra], runs, cold)
+    # On a cold disk, how many reads each needed, and how fast the disk served lumo's.
+    stat_path = disk_stat_path(tree) if cold else None
+    medians, reads = alternate([lumo_argv, find_argv] + [argv for _, argv in extra], runs, cold,
+                               stat_path)
     out(f"{name}.lumo", seconds(medians[0]))
     out(f"{name}.find", seconds(medians[1]))
+    if reads:
+        out(f"{name}.lumo_disk_reads", f"{reads[0]:.0f} ({reads[0] / medians[0]:.0f} a second)")
+        out(f"{name}.find_disk_reads", f"{reads[1]:.0f} ({reads[1] / medians[1]:.0f} a second)")
     for (tool, _), median in zip(extra, medians[2:]):
         out(f"{name}.{tool}", seconds(median))
     ratio(f"{name}.ratio", medians[0], medians[1], target)
@@ -230,7 +256,7 @@ def main():
         # images alone. These runs are short, so there are five times as many.
         empty = os.path.join(workdir, "empty")
         os.makedirs(empty, exist_ok=True)
-        lumo_images, lumo_none, lumo_start = alternate(
+        (lumo_images, lumo_none, lumo_start), _ = alternate(
             [[lumo, "-S", images, "*"], [lumo, "-S", images, "*.no-such-extension"],
              [lumo, empty, "*"]], runs * 5)
         out("image.lumo_all", seconds(lumo_images))
@@ -240,8 +266,8 @@ def main():
         out("image.per_image", f"{per_image * 1e6:.2f} us (target <= 19 us: 1/100 of 1.9 ms)")
 
         # c. scale
-        lumo_small, lumo_large = alternate([[lumo, "-S", small, "*"], [lumo, "-S", full, "*"]],
-                                           runs)
+        (lumo_small, lumo_large), _ = alternate(
+            [[lumo, "-S", small, "*"], [lumo, "-S", full, "*"]], runs)
         out(f"scale.lumo_{small_percent}pct", seconds(lumo_small))
         out(f"scale.lumo_{full_percent}pct", seconds(lumo_large))
         ratio("scale.ratio", lumo_large, lumo_small, 11)
