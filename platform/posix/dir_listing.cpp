@@ -82,6 +82,8 @@ unsigned char FoldUpper(unsigned char byte) {
   return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 0x20) : byte;
 }
 
+}  // namespace
+
 bool ListsBefore(const char* a, const char* b) {
   const auto* x = reinterpret_cast<const unsigned char*>(a);
   const auto* y = reinterpret_cast<const unsigned char*>(b);
@@ -92,6 +94,8 @@ bool ListsBefore(const char* a, const char* b) {
   }
   return x[i] < y[i];
 }
+
+namespace {
 
 // The first eight bytes of a name folded as ListsBefore folds them, padded with zeros, as a
 // number: two keys that differ order their names as ListsBefore does.

@@ -10,6 +10,9 @@
 // The buffer a directory's records are read into: most directories fit in one call.
 constexpr size_t kRecordBufferSize = 64 * 1024;
 
+// Whether name `a` lists before `b` in a directory's listing: the order the walk goes in.
+bool ListsBefore(const char* a, const char* b);
+
 // The listings the walk holds open, one per level of depth; safe on any thread.
 size_t OpenWalkListings();
 

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -187,10 +186,10 @@ class Scout {
     }
     close(fd);
     if (subdirectories.empty()) return;
-    // About the order the listing gives.
+    // The order the walk will go into them.
     std::sort(subdirectories.begin(), subdirectories.end(),
               [](const std::string& a, const std::string& b) {
-                return strcasecmp(a.c_str(), b.c_str()) < 0;
+                return ListsBefore(a.c_str(), b.c_str());
               });
     auto self =
         std::make_shared<const Ancestor>(Ancestor{status.st_dev, status.st_ino, directory.parent});
