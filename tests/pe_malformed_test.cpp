@@ -9,9 +9,9 @@
 #include "fixtures/counted_read.h"
 #include "fixtures/pe_image_writer.h"
 #include "image/byte_view.h"
-#include "platform/posix/output_charset.h"
 #include "image/pe_image.h"
 #include "image/version_resource.h"
+#include "platform/posix/output_charset.h"
 
 namespace {
 
@@ -88,6 +88,20 @@ TEST(PeMalformedTest, HostileHeadersAndDirectories) {
        },
        ResourceStatus::kCorrupt},
       {"section larger than the file around a whole resource", false, HugeSection,
+       ResourceStatus::kFound},
+      {"data entry last in its section and in the file", false,
+       [](Bytes* b, const PeLayout& l) {
+         // Moved to just after the resource, where the section and the file now end.
+         b->resize(l.data[0] + BuildVersionResource(Sample()).size());
+         const Bytes entry(b->begin() + l.dataEntries[0], b->begin() + l.dataEntries[0] + 16);
+         b->insert(b->end(), entry.begin(), entry.end());
+         const size_t languages = Subtable(*b, l, Subtable(*b, l, l.rsrc));
+         PutU32(b, languages + kFirstEntryTarget, static_cast<uint32_t>(b->size() - 16 - l.rsrc));
+         const uint32_t stored =
+             static_cast<uint32_t>(b->size() - U32At(*b, l.rsrcSectionHeader + kRawOffset));
+         PutU32(b, l.rsrcSectionHeader + kRawSize, stored);
+         PutU32(b, l.rsrcSectionHeader + kVirtualSize, stored);
+       },
        ResourceStatus::kFound},
       {"section stored past the end of the file", false,
        [](Bytes* b, const PeLayout& l) { PutU32(b, l.rsrcSectionHeader + kRawOffset, 0x7FFFFFF0); },

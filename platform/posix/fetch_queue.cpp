@@ -10,16 +10,17 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <new>
 
+#include "platform/posix/read_ahead_budget.h"
+#include "platform/posix/small_thread.h"
 #include "platform/posix/tree_scout.h"
 #include "platform/read_ahead.h"
 
 namespace {
 
 // A resource buffer larger than this is not kept for the next request.
-constexpr size_t kKeptResourceCapacity = 16 * 1024;
+constexpr size_t kKeptResourceCapacity = 4 * 1024;
 
 // A listing takes as long as a few details, and the walk waits for the whole batch it is in, so
 // a batch of listings holds nothing else; with a warm cache, where the walk is soon after each,
@@ -77,27 +78,36 @@ class PollTimer {
 
 class FetchPool {
  public:
-  ~FetchPool() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
+  // The queues never hold more than the window, so they never grow once the run has begun: the
+  // walk's memory running out does not end the run there.
+  FetchPool() {
+    for (std::vector<FetchRequest*>* requests :
+         {&free_, &queue_, &listings_, &pending_, &pendingListings_}) {
+      requests->reserve(kFetchWindow);
     }
-    work_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
+    idleCloses_.reserve(kIdleCloses);
   }
+
+  // What CloseWhenIdle left open goes with the process.
+  ~FetchPool() { EndWorkers(); }
 
   void SetThreads(int count, bool slowDisk) {
     threads_ = std::max(count, 0);
+    ResetAheadBudget();
     std::lock_guard<std::mutex> lock(mutex_);
+    if (workers_.capacity() < static_cast<size_t>(threads_)) workers_.reserve(threads_);
+    stopped_ = false;
     limit_ = threads_;
     allowed_ = slowDisk ? threads_ : std::min(threads_, 1);
     LetTreeScout(slowDisk ? threads_ : 0);
   }
 
+  bool On() const { return threads_ > 0 && !stopped_; }
+
   // The free requests are the walk's thread's alone, and the workers never look at one that is
   // done, so taking and giving back need no lock.
   FetchRequest* Acquire() {
-    if (threads_ == 0) return nullptr;
+    if (!On()) return nullptr;
     if (free_.empty()) {
       if (slots_.size() >= kFetchWindow) return nullptr;
       slots_.emplace_back();
@@ -141,7 +151,7 @@ class FetchPool {
       if (request->state.load(std::memory_order_relaxed) == FetchState::kQueued) {
         // A listing takes longer than a whole batch of details: it is served alone.
         const bool listing = request->child != nullptr;
-        std::deque<FetchRequest*>& queue = listing ? listings_ : queue_;
+        std::vector<FetchRequest*>& queue = listing ? listings_ : queue_;
         auto it = std::find(queue.begin(), queue.end(), request);
         const size_t most = listing ? 1 : kFetchBatch;
         for (; it != queue.end() && count < most; it = queue.erase(it)) {
@@ -156,13 +166,109 @@ class FetchPool {
       if (count == 0) break;
       Serve(batch, count, &lock, false, false);
     }
-    // Polling pays where a batch is quick; with a slow disk it only takes a core from the
-    // kernel's work.
+    WaitUntilDone(request);
+  }
+
+  void Cancel(FetchRequest* request) {
+    request->cancelled.store(true, std::memory_order_relaxed);
+    if (request->state.load(std::memory_order_acquire) == FetchState::kDone) return;
+    if (TakeBack(&pending_, request) || TakeBack(&pendingListings_, request)) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (TakeBack(&queue_, request) || TakeBack(&listings_, request)) {
+        Count();
+        return;
+      }
+    }
+    WaitUntilDone(request);
+  }
+
+  // The workers end too, once done with what they have begun: their stacks and rings are memory
+  // the walk may need.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
+      QueuePending();
+      for (std::vector<FetchRequest*>* queue : {&queue_, &listings_}) {
+        for (FetchRequest* request : *queue) {
+          request->cancelled.store(true, std::memory_order_relaxed);
+          request->state.store(FetchState::kDone, std::memory_order_release);
+        }
+        queue->clear();
+      }
+      Count();
+    }
+    EndWorkers();
+  }
+
+  void Free() {
+    if (free_.size() != slots_.size()) return;
+    free_.clear();
+    std::deque<FetchRequest>().swap(slots_);
+  }
+
+  // Closing a directory costs about as much as listing a small one, and the walk's thread often
+  // has a moment to spare while it waits.
+  void CloseWhenIdle(int fd) {
+    if (threads_ == 0 || stopped_ || idleCloses_.size() >= kIdleCloses) {
+      close(fd);
+      ReturnAheadDescriptor();
+    } else {
+      idleCloses_.push_back(fd);
+    }
+  }
+
+  void CloseIdle() {
+    while (!idleCloses_.empty()) CloseOneIdle();
+  }
+
+  bool Served(const FetchRequest* request) const {
+    return request->state.load(std::memory_order_acquire) == FetchState::kDone;
+  }
+
+  void Release(FetchRequest* request) {
+    request->recorded = false;
+    request->listed = false;
+    request->child = nullptr;
+    request->cancelled.store(false, std::memory_order_relaxed);
+    ReleaseAheadBytes(request->heldBytes);
+    request->heldBytes = 0;
+    if (request->resource.capacity() > kKeptResourceCapacity) {
+      std::vector<uint8_t>().swap(request->resource);
+    }
+    request->resource.clear();
+    request->state.store(FetchState::kFree, std::memory_order_relaxed);
+    free_.push_back(request);
+  }
+
+ private:
+  void EndWorkers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    work_.notify_all();
+    for (const SmallThread& worker : workers_) JoinSmallThread(worker);
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers_.clear();
+    idle_ = 0;
+    stopping_ = false;
+  }
+
+  void CloseOneIdle() {
+    close(idleCloses_.back());
+    idleCloses_.pop_back();
+    ReturnAheadDescriptor();
+  }
+
+  // Waits for a request that a worker serves. Polling pays where a batch is quick; with a slow
+  // disk it only takes a core from the kernel's work.
+  void WaitUntilDone(FetchRequest* request) {
     for (PollTimer timer; !timer.Expired() && polling_.load(std::memory_order_relaxed);) {
       if (request->state.load(std::memory_order_acquire) == FetchState::kDone) return;
       if (!idleCloses_.empty()) {
-        close(idleCloses_.back());
-        idleCloses_.pop_back();
+        CloseOneIdle();
       } else {
         Pause();
       }
@@ -175,34 +281,16 @@ class FetchPool {
     awaiting_ = nullptr;
   }
 
-  // Closing a directory costs about as much as listing a small one, and the walk's thread often
-  // has a moment to spare while it waits.
-  void CloseWhenIdle(int fd) {
-    if (threads_ == 0 || idleCloses_.size() >= kIdleCloses) {
-      close(fd);
-    } else {
-      idleCloses_.push_back(fd);
-    }
+  // Takes `request` off `queue` where it is there, as done and unserved.
+  template <typename Queue>
+  static bool TakeBack(Queue* queue, FetchRequest* request) {
+    auto it = std::find(queue->begin(), queue->end(), request);
+    if (it == queue->end()) return false;
+    queue->erase(it);
+    request->state.store(FetchState::kDone, std::memory_order_release);
+    return true;
   }
 
-  bool Served(const FetchRequest* request) const {
-    return request->state.load(std::memory_order_acquire) == FetchState::kDone;
-  }
-
-  void Release(FetchRequest* request) {
-    request->haveStatus = false;
-    request->versionRead = false;
-    request->listed = false;
-    request->child = nullptr;
-    if (request->resource.capacity() > kKeptResourceCapacity) {
-      std::vector<uint8_t>().swap(request->resource);
-    }
-    request->resource.clear();
-    request->state.store(FetchState::kFree, std::memory_order_relaxed);
-    free_.push_back(request);
-  }
-
- private:
   // Under the lock: queues what the walk's thread holds back; returns whether anything is queued.
   bool QueuePending() {
     queue_.insert(queue_.end(), pending_.begin(), pending_.end());
@@ -217,18 +305,14 @@ class FetchPool {
   size_t TakeBatch(FetchRequest** batch, size_t most) {
     size_t count = 0;
     const size_t listings = std::min(most, allowed_ > 1 ? kListingsPerBatch : size_t{1});
-    for (; count < listings && !listings_.empty(); ++count) {
-      batch[count] = listings_.front();
-      listings_.pop_front();
-    }
+    for (; count < listings && count < listings_.size(); ++count) batch[count] = listings_[count];
     if (count > 0) {
+      listings_.erase(listings_.begin(), listings_.begin() + static_cast<ptrdiff_t>(count));
       Count();
       return count;
     }
-    for (; count < most && !queue_.empty(); ++count) {
-      batch[count] = queue_.front();
-      queue_.pop_front();
-    }
+    for (; count < most && count < queue_.size(); ++count) batch[count] = queue_[count];
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<ptrdiff_t>(count));
     Count();
     return count;
   }
@@ -245,9 +329,12 @@ class FetchPool {
     if (idle_ > 0) return true;
     // A thread that cannot be started leaves its requests queued, and the walk's thread
     // serves them itself.
-    try {
-      workers_.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
+    SmallThread worker;
+    if (workers_.size() < workers_.capacity() &&
+        StartSmallThread([](void* pool) { static_cast<FetchPool*>(pool)->Work(); }, this,
+                         &worker)) {
+      workers_.push_back(worker);
+    } else {
       limit_ = allowed_ = static_cast<int>(workers_.size());
     }
     return false;
@@ -366,15 +453,15 @@ class FetchPool {
   std::condition_variable done_;
   std::deque<FetchRequest> slots_;  // grows up to the window
   std::vector<FetchRequest*> free_;
-  std::deque<FetchRequest*> queue_;     // details, in the order named
-  std::deque<FetchRequest*> listings_;  // listings, served first
+  std::vector<FetchRequest*> queue_;     // details, in the order named
+  std::vector<FetchRequest*> listings_;  // listings, served first
   // Named, not queued yet; the walk's thread's alone.
   std::vector<FetchRequest*> pending_;
   std::vector<FetchRequest*> pendingListings_;
-  std::atomic<size_t> queued_{0};    // the queues' length, read without the lock
-  std::atomic<bool> polling_{true};  // whether waiting begins with polling
-  std::vector<int> idleCloses_;      // the walk's thread's alone
-  std::vector<std::thread> workers_;
+  std::atomic<size_t> queued_{0};     // the queues' length, read without the lock
+  std::atomic<bool> polling_{true};   // whether waiting begins with polling
+  std::vector<int> idleCloses_;       // the walk's thread's alone
+  std::vector<SmallThread> workers_;  // as many as may be let run, reserved when that is set
   FetchRequest* awaiting_ = nullptr;  // the request the walk's thread waits for
   int threads_ = 0;                   // until the process sets its number; the walk's thread's
   int limit_ = 0;                     // the most workers, under the lock
@@ -383,6 +470,8 @@ class FetchPool {
   int slowBatches_ = 0;               // batches that waited on the disk
   int readsWaitedBatches_ = 0;        // batches whose reads did
   bool stopping_ = false;
+  // Read-ahead given up until the threads are set again; the walk's thread's.
+  bool stopped_ = false;
 };
 
 FetchPool gPool;
@@ -397,6 +486,10 @@ void SetReadAheadThreadsAsOnASlowDisk(int count) {
   gPool.SetThreads(count, true);
 }
 
+bool ReadAheadOn() {
+  return gPool.On();
+}
+
 FetchRequest* AcquireFetch() {
   return gPool.Acquire();
 }
@@ -407,6 +500,22 @@ void SubmitFetch(FetchRequest* request) {
 
 void CloseWhenIdle(int fd) {
   gPool.CloseWhenIdle(fd);
+}
+
+void CloseIdleDescriptors() {
+  gPool.CloseIdle();
+}
+
+void CancelFetch(FetchRequest* request) {
+  gPool.Cancel(request);
+}
+
+void StopFetches() {
+  gPool.Stop();
+}
+
+void FreeFetches() {
+  gPool.Free();
 }
 
 void FlushFetches() {

@@ -20,20 +20,26 @@ enum class FetchState { kFree, kQueued, kRunning, kDone };
 struct FetchRequest {
   // Changed by the queue under its lock; kDone may be read without it.
   std::atomic<FetchState> state{FetchState::kFree};
+  // The walk's thread has given the request up: what is not begun of it is not done.
+  std::atomic<bool> cancelled{false};
   // Set by the walk's thread before the request is queued; only read by the worker.
   int directoryFd = -1;
-  dev_t directoryDevice = 0;
   const char* name = nullptr;
-  bool details = false;         // fetch the status and, for a regular file, the version
+  unsigned char type = 0;       // DT_*, as listed
+  bool details = false;         // take the entry's record: its status and, for a regular file,
+                                // its version
   DirListing* child = nullptr;  // list the directory into this one
-  // Results, valid once AwaitFetch has returned or FetchServed said true.
-  bool haveStatus = false;
+  // Results, valid once AwaitFetch has returned or FetchServed said true. Only what was done
+  // whole is given: a record or a listing that met any failure is left for the walk to take.
+  bool recorded = false;  // `status`, and for a regular file the version, from one open of it
   struct stat status;
-  bool versionRead = false;  // the file was opened and its version resource looked for
   ResourceStatus versionStatus = ResourceStatus::kAbsent;
   std::vector<uint8_t> resource;
-  bool listed = false;  // `child` holds the directory's names and its open descriptor
-  // The worker's: the file's head is being read, into these.
+  size_t heldBytes = 0;  // of read-ahead's memory, for `resource`
+  uint64_t length = 0;   // of a regular file, as KnownLength gives it
+  bool listed = false;   // `child` holds the directory's names and its open descriptor
+  // The worker's: the file the record is taken from, and its head being read into these.
+  int fd = -1;
   bool reading = false;
   HeadRead head;
   uint8_t headBytes[kHeadSize];
@@ -47,6 +53,10 @@ constexpr size_t kFetchBatch = 16;
 // of a slow disk, as once batches are seen to wait on the disk; so that both ways can be
 // compared.
 void SetReadAheadThreadsAsOnASlowDisk(int count);
+
+// Whether read-ahead is on: threads are set for it, and it has not been stopped. Walk's thread
+// only.
+bool ReadAheadOn();
 
 // A free request, or nullptr when the window is full or read-ahead is off. Walk's thread only.
 FetchRequest* AcquireFetch();
@@ -66,8 +76,23 @@ void AwaitFetch(FetchRequest* request);
 // Whether a request has been served, without waiting.
 bool FetchServed(const FetchRequest* request);
 
-// Closes `fd` now, or when the walk's thread next waits for a request. Walk's thread only.
+// Gives a request up: one no worker has begun is taken off the queue unserved; one being served
+// is waited for, without serving anything else meanwhile, and what is not begun of it is left.
+void CancelFetch(FetchRequest* request);
+
+// Gives up every request queued, and names none from now on until SetReadAheadThreads: the walk
+// needs what read-ahead holds, or can show nothing more.
+void StopFetches();
+
+// Frees the requests, once every one is given back after StopFetches. Walk's thread only.
+void FreeFetches();
+
+// Closes `fd`, a descriptor counted as read-ahead's (TakeAheadDescriptor), now or when the walk's
+// thread next waits for a request. Walk's thread only.
 void CloseWhenIdle(int fd);
+
+// Closes at once what CloseWhenIdle left open.
+void CloseIdleDescriptors();
 
 // Gives an awaited request back to the window.
 void ReleaseFetch(FetchRequest* request);

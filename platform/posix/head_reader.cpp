@@ -1,13 +1,15 @@
 #include "platform/posix/head_reader.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <vector>
+
+#include "platform/posix/thread_object.h"
 
 #ifdef LUMO_HAVE_LIBURING
 #include <liburing.h>
@@ -17,12 +19,11 @@ namespace {
 
 std::atomic<bool> gBatched{true};
 
-// From a freshly opened descriptor, so from the start; read rather than pread, which a file
-// that became a FIFO since its status was taken would refuse where io_uring reads it.
-int ReadHead(int fd, uint8_t* bytes) {
-  size_t got = 0;
+// Reads on from byte `got` of the head: a read may return fewer bytes than asked for before the
+// file ends, as POSIX allows and some network and FUSE file systems do.
+int ReadRest(int fd, uint8_t* bytes, size_t got) {
   while (got < kHeadSize) {
-    const ssize_t n = read(fd, bytes + got, kHeadSize - got);
+    const ssize_t n = pread(fd, bytes + got, kHeadSize - got, static_cast<off_t>(got));
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -34,61 +35,44 @@ int ReadHead(int fd, uint8_t* bytes) {
 }
 
 void ReadHeadsOneByOne(HeadRead* const* reads, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const int fd = openat(reads[i]->directoryFd, reads[i]->name, kContentOpenFlags);
-    reads[i]->result = fd < 0 ? -1 : ReadHead(fd, reads[i]->bytes);
-    if (fd >= 0) close(fd);
-  }
+  for (size_t i = 0; i < count; ++i) reads[i]->result = ReadRest(reads[i]->fd, reads[i]->bytes, 0);
+}
+
+bool Batched() {
+  return gBatched.load(std::memory_order_relaxed);
 }
 
 #ifdef LUMO_HAVE_LIBURING
 
-// One ring per thread. Each file is opened into a free slot of the ring's own table of
-// descriptors, so no descriptor of the process is spent, then read and closed, by three linked
-// requests submitted at once; they complete later, in any order. A slot is free again once its
-// close has completed.
+// One ring per thread; its reads complete later, in any order. The kernel reads into the ring's
+// own buffers, copied out as each read completes, so that a ring that fails can be left behind
+// with whatever it still has in flight without anything of the caller's being written later.
 class HeadRing {
  public:
   ~HeadRing() {
-    if (ready_) io_uring_queue_exit(&ring_);
+    if (!ready_) return;
+    io_uring_queue_exit(&ring_);
+    delete[] buffers_;
   }
 
-  // A request linked after another is issued when the thread next enters the kernel for its
-  // completions, so that is done at once: a read of what the cache holds is then complete.
+  // A read is issued when the thread next enters the kernel for its completions, so that is
+  // done at once: a read of what the cache holds is then complete.
   bool Start(HeadRead* const* reads, size_t count, bool* waited) {
     if (!setUp_) SetUp();
     if (!ready_ || Out() + count > kMaxHeadReadsOut || count > kMaxHeadReads) return false;
-    while (freeSlots_.size() < count) Await();
     unsigned started[kMaxHeadReads];
     for (size_t i = 0; i < count; ++i) {
       const unsigned slot = freeSlots_.back();
       freeSlots_.pop_back();
       started[i] = slot;
-      slots_[slot] = {reads[i], 3, false};
+      slots_[slot] = {reads[i], false};
       reads[i]->result = -1;
-      io_uring_sqe* open = io_uring_get_sqe(&ring_);
-      // A descriptor in the ring's table is never inherited, and the kernel refuses O_CLOEXEC.
-      io_uring_prep_openat_direct(open, reads[i]->directoryFd, reads[i]->name,
-                                  kContentOpenFlags & ~O_CLOEXEC, 0, slot);
-      open->flags |= IOSQE_IO_LINK;
-      open->user_data = Tag(slot, kOpening);
       io_uring_sqe* read = io_uring_get_sqe(&ring_);
-      io_uring_prep_read(read, static_cast<int>(slot), reads[i]->bytes, kHeadSize, 0);
-      // The close follows even a short read, which ends an ordinary link.
-      read->flags |= IOSQE_FIXED_FILE | IOSQE_IO_HARDLINK;
-      read->user_data = Tag(slot, kReading);
-      io_uring_sqe* closing = io_uring_get_sqe(&ring_);
-      io_uring_prep_close_direct(closing, slot);
-      closing->user_data = Tag(slot, kClosing);
+      io_uring_prep_read(read, reads[i]->fd, buffers_[slot], kHeadSize, 0);
+      read->user_data = Tag(kReading, slot);
     }
     pendingReads_ += count;
-    for (;;) {
-      const int submitted = io_uring_submit_and_get_events(&ring_);
-      if (submitted >= 0) break;
-      Survive(submitted);
-      Drain();
-    }
-    Drain();
+    Submit();
     unsigned ready = 0;
     for (size_t i = 0; i < count; ++i) ready += slots_[started[i]].done;
     *waited = ready < count / 2;
@@ -97,10 +81,21 @@ class HeadRing {
 
   size_t Out() const { return pendingReads_ + finished_.size(); }
 
+  // Opens the files and waits for them, while reads go on.
+  bool Open(const int* directoryFds, const char* const* names, int flags, size_t count, int* fds) {
+    return RunBatch(count, fds, [&](io_uring_sqe* sqe, size_t i) {
+      io_uring_prep_openat(sqe, directoryFds[i], names[i], flags, 0);
+    });
+  }
+
   size_t Take(HeadRead** finished, size_t most, bool wait) {
     if (Out() == 0) return 0;  // the ring may not even be set up
     // Completions that came from the disk are only posted when the thread enters the kernel.
-    if (pendingReads_ > 0 && !wait) io_uring_get_events(&ring_);
+    if (pendingReads_ > 0 && !wait) {
+      int tries = 0;
+      const int got = io_uring_get_events(&ring_);
+      if (got < 0) Survive(got, &tries);
+    }
     Drain();
     while (wait && finished_.empty() && pendingReads_ > 0) Await();
     const size_t count = std::min(most, finished_.size());
@@ -110,9 +105,10 @@ class HeadRing {
   }
 
  private:
-  enum Kind : uint64_t { kOpening, kReading, kClosing };
-  // The completion queue, twice as long, holds the three completions of every read out.
-  static constexpr unsigned kRingEntries = 2 * kMaxHeadReadsOut;
+  enum Kind : uint64_t { kReading, kBatch };
+  static constexpr unsigned kRingEntries = kMaxHeadReadsOut;
+  // A ring that refuses this many times in a row, each time for a moment, is taken as failed.
+  static constexpr int kMostTries = 64;
 
   void SetUp() {
     setUp_ = true;
@@ -123,7 +119,16 @@ class HeadRing {
       params = io_uring_params{};
       if (io_uring_queue_init_params(kRingEntries, &ring_, &params) < 0) return;
     }
-    if (io_uring_register_files_sparse(&ring_, kMaxHeadReadsOut) < 0) {
+    // Nothing grows once the ring is set up.
+    buffers_ = new (std::nothrow) uint8_t[kMaxHeadReadsOut][kHeadSize]();
+    try {
+      freeSlots_.reserve(kMaxHeadReadsOut);
+      finished_.reserve(kMaxHeadReadsOut);
+    } catch (const std::bad_alloc&) {
+      delete[] buffers_;
+      buffers_ = nullptr;
+    }
+    if (buffers_ == nullptr) {
       io_uring_queue_exit(&ring_);
       return;
     }
@@ -131,60 +136,119 @@ class HeadRing {
     ready_ = true;
   }
 
-  // Reads out may still land in their buffers: when the ring fails otherwise than for a moment,
-  // stopping is the only safe way.
-  static void Survive(int error) {
-    if (error != -EINTR && error != -EAGAIN && error != -EBUSY) abort();
+  // A ring that fails otherwise than for a moment is given up, and the batched reads with it for
+  // the rest of the run: the reads still out are taken as failed, so that they are done again
+  // another way, and the ring and its buffers are left as they are, since the kernel may still
+  // write into them.
+  void Survive(int error, int* tries) {
+    const bool transient = error == -EINTR || error == -EAGAIN || error == -EBUSY;
+    if (transient && ++*tries < kMostTries) return;
+    gBatched.store(false, std::memory_order_relaxed);
+    ready_ = false;
+    for (Slot& slot : slots_) {
+      if (slot.read == nullptr || slot.done) continue;
+      slot.read->result = -1;
+      slot.done = true;
+      finished_.push_back(slot.read);
+    }
+    pendingReads_ = 0;
+  }
+
+  static uint64_t Tag(Kind kind, size_t index) { return uint64_t{kind} << 32 | index; }
+
+  // Submits what is prepared and takes the completions there are.
+  void Submit() {
+    for (int tries = 0; ready_;) {
+      const int submitted = io_uring_submit_and_get_events(&ring_);
+      if (submitted >= 0) break;
+      Survive(submitted, &tries);
+      Drain();
+    }
+    Drain();
+  }
+
+  // Issues `count` requests made by `prepare` and waits for them all; each result, or -1 where
+  // it failed, goes to `results`. Returns false where none was issued or the ring failed.
+  template <typename Prepare>
+  bool RunBatch(size_t count, int* results, Prepare prepare) {
+    if (!setUp_) SetUp();
+    if (!ready_ || count > kMaxHeadReads || io_uring_sq_space_left(&ring_) < count) return false;
+    for (size_t i = 0; i < count; ++i) {
+      results[i] = -1;
+      io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+      prepare(sqe, i);
+      sqe->user_data = Tag(kBatch, i);
+    }
+    batchResults_ = results;
+    batchLeft_ = count;
+    Submit();
+    while (batchLeft_ > 0 && ready_) Await();
+    batchResults_ = nullptr;
+    // A ring that failed meanwhile may still complete what is left, in the kernel's own time.
+    return batchLeft_ == 0;
   }
 
   // Waits for a completion and takes it with any others.
   void Await() {
     io_uring_cqe* cqe = nullptr;
-    const int got = io_uring_wait_cqe(&ring_, &cqe);
-    if (got < 0) Survive(got);
+    for (int tries = 0; ready_;) {
+      const int got = io_uring_wait_cqe(&ring_, &cqe);
+      if (got >= 0) break;
+      Survive(got, &tries);
+    }
     Drain();
   }
 
-  static uint64_t Tag(unsigned slot, Kind kind) { return uint64_t{slot} << 2 | kind; }
-
-  // Takes every completion there is: a read is finished at its own, its slot free again at the
-  // last of its three.
+  // Takes every completion there is.
   void Drain() {
+    if (!ready_) return;
     unsigned head;
     unsigned seen = 0;
     io_uring_cqe* cqe;
     io_uring_for_each_cqe(&ring_, head, cqe) {
       ++seen;
-      const unsigned slot = static_cast<unsigned>(cqe->user_data >> 2);
-      Slot& at = slots_[slot];
-      if ((cqe->user_data & 3) == kReading) {
-        // Where the open failed, the read is cancelled.
-        if (cqe->res >= 0) at.read->result = cqe->res;
-        at.done = true;
-        finished_.push_back(at.read);
-        --pendingReads_;
+      if (cqe->user_data >> 32 == kBatch) {
+        batchResults_[cqe->user_data & 0xffffffff] = cqe->res >= 0 ? cqe->res : -1;
+        --batchLeft_;
+        continue;
       }
-      if (--at.completions == 0) freeSlots_.push_back(slot);
+      const auto slot = static_cast<unsigned>(cqe->user_data);
+      Slot& at = slots_[slot];
+      HeadRead* read = at.read;
+      if (cqe->res >= 0) {
+        const auto got = std::min(static_cast<size_t>(cqe->res), kHeadSize);
+        memcpy(read->bytes, buffers_[slot], got);
+        read->result = ReadRest(read->fd, read->bytes, got);
+      }
+      at = {nullptr, true};
+      finished_.push_back(read);
+      --pendingReads_;
+      freeSlots_.push_back(slot);
     }
     io_uring_cq_advance(&ring_, seen);
   }
 
   struct Slot {
     HeadRead* read;
-    int completions;  // still to come of the slot's three requests
-    bool done;        // read, or failed
+    bool done;  // read, or failed
   };
 
   io_uring ring_{};
   bool setUp_ = false;
-  bool ready_ = false;  // set up, where the kernel allowed it
+  bool ready_ = false;  // set up, where the kernel allowed it, and not failed since
+  uint8_t (*buffers_)[kHeadSize] = nullptr;
   Slot slots_[kMaxHeadReadsOut] = {};
   std::vector<unsigned> freeSlots_;
   std::vector<HeadRead*> finished_;  // read, not taken back yet
   size_t pendingReads_ = 0;          // started, not read yet
+  int* batchResults_ = nullptr;      // of the batch being waited for
+  size_t batchLeft_ = 0;             // its requests not completed yet
 };
 
-thread_local HeadRing tRing;
+// The calling thread's ring, or nullptr where memory runs out.
+HeadRing* Ring() {
+  return ThreadObject<HeadRing>();
+}
 
 #endif
 
@@ -194,9 +258,10 @@ bool ReadHeads(HeadRead* const* reads, size_t count) {
 #ifdef LUMO_HAVE_LIBURING
   // Reads the thread keeps in flight would be taken back with these.
   bool waited = false;
-  if (tRing.Out() == 0 && StartHeadReads(reads, count, &waited)) {
+  HeadRing* ring = Ring();
+  if (ring != nullptr && ring->Out() == 0 && StartHeadReads(reads, count, &waited)) {
     HeadRead* back[kMaxHeadReads];
-    for (size_t taken = 0; taken < count;) taken += tRing.Take(back, kMaxHeadReads, true);
+    for (size_t taken = 0; taken < count;) taken += ring->Take(back, kMaxHeadReads, true);
     return waited;
   }
 #endif
@@ -205,10 +270,26 @@ bool ReadHeads(HeadRead* const* reads, size_t count) {
   return false;
 }
 
+bool OpenFilesBatched(const int* directoryFds, const char* const* names, int flags, size_t count,
+                      int* fds) {
+#ifdef LUMO_HAVE_LIBURING
+  HeadRing* ring = Batched() ? Ring() : nullptr;
+  return ring != nullptr && ring->Open(directoryFds, names, flags, count, fds);
+#else
+  (void)directoryFds;
+  (void)names;
+  (void)flags;
+  (void)count;
+  (void)fds;
+  return false;
+#endif
+}
+
 bool StartHeadReads(HeadRead* const* reads, size_t count, bool* waited) {
 #ifdef LUMO_HAVE_LIBURING
   if (count == 0) return true;
-  return gBatched.load(std::memory_order_relaxed) && tRing.Start(reads, count, waited);
+  HeadRing* ring = Batched() ? Ring() : nullptr;
+  return ring != nullptr && ring->Start(reads, count, waited);
 #else
   (void)reads;
   (void)count;
@@ -219,7 +300,8 @@ bool StartHeadReads(HeadRead* const* reads, size_t count, bool* waited) {
 
 size_t HeadReadsOut() {
 #ifdef LUMO_HAVE_LIBURING
-  return tRing.Out();
+  HeadRing* ring = Ring();
+  return ring != nullptr ? ring->Out() : 0;
 #else
   return 0;
 #endif
@@ -227,12 +309,19 @@ size_t HeadReadsOut() {
 
 size_t TakeHeadReads(HeadRead** finished, size_t most, bool wait) {
 #ifdef LUMO_HAVE_LIBURING
-  return tRing.Take(finished, most, wait);
+  HeadRing* ring = Ring();
+  return ring != nullptr ? ring->Take(finished, most, wait) : 0;
 #else
   (void)finished;
   (void)most;
   (void)wait;
   return 0;
+#endif
+}
+
+void EndHeadReads() {
+#ifdef LUMO_HAVE_LIBURING
+  if (HeadReadsOut() == 0) DropThreadObject<HeadRing>();
 #endif
 }
 

@@ -1,6 +1,8 @@
 // What the POSIX listing gives the rest of the POSIX layer about its current entry.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -19,22 +21,35 @@ size_t OpenWalkListings();
 // Whether the listing filter takes `name`; safe on any thread.
 bool ListingWants(const char* name);
 
-// The current entry opened for reading (kContentOpenFlags), when
-// ReadEntryDetails found it to be a regular file (through a symbolic link too): the only kind
-// whose contents are read. The caller owns and closes it. -1 for any other entry, or when it
-// cannot be opened.
-int OpenCurrentEntry(DirListing* listing);
+// Read-ahead gives back everything it holds, and stops for the rest of the run: the walk is out
+// of descriptors or memory, or its output has failed. Returns whether it held anything. Walk's
+// thread only.
+bool StopReadAhead();
 
-// The version resource of the current entry when the read-ahead has already looked for it,
-// swapped into `resource`. Returns false when it has not: the caller reads it then.
+// The current entry's descriptor, opened by ReadEntryDetails when it found the entry to be a
+// regular file (through a symbolic link too): the only kind whose contents are read, and read
+// from the same open as its status, whose KnownLength goes to `length`. The caller owns and
+// closes it. -1 for any other entry, or when it could not be opened.
+int OpenCurrentEntry(DirListing* listing, uint64_t* length);
+
+// The length of the regular file open on `fd`, whose status is `status`, where its file system
+// keeps sizes that are lengths (ext4, tmpfs, XFS, Btrfs); UINT64_MAX elsewhere, where a network
+// or FUSE file system may say 0 of a file it has not fetched. Safe on any thread.
+uint64_t KnownLength(int fd, const struct stat& status);
+
+// The version resource of the current entry, swapped into `resource`, when its record came from
+// the read-ahead. Returns false when it did not: the caller reads it then.
 bool TakeFetchedVersion(DirListing* listing, std::vector<uint8_t>* resource,
                         ResourceStatus* status);
 
-// Looks for the version resource of the file open on `fd`; safe on any thread.
-ResourceStatus ReadVersionResourceOf(int fd, std::vector<uint8_t>* resource);
+// Looks for the version resource of the file open on `fd`, whose KnownLength is `length`; safe
+// on any thread. Where a read fails, what was found may be short of what the file holds, and
+// `whole` (if given) is cleared.
+ResourceStatus ReadVersionResourceOf(int fd, uint64_t length, std::vector<uint8_t>* resource,
+                                     bool* whole);
 
-// The same for the file `name` in the directory open on `directoryFd`, whose first
-// `headLength` bytes (all of them, where fewer than kHeadSize) are `head`: the file is opened
-// only where they may begin an image. Safe on any thread.
-ResourceStatus ReadVersionResourceFromHead(int directoryFd, const char* name, const uint8_t* head,
-                                           size_t headLength, std::vector<uint8_t>* resource);
+// The same for a file whose first `headLength` bytes (all of them, where fewer than kHeadSize)
+// are `head`: the rest is read only where they may begin an image.
+ResourceStatus ReadVersionResourceFromHead(int fd, uint64_t length, const uint8_t* head,
+                                           size_t headLength, std::vector<uint8_t>* resource,
+                                           bool* whole);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <locale.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -33,6 +34,21 @@ void HoldStandardDescriptors() {
   }
 }
 
+// Read-ahead takes address space of its own (its threads' stacks, its rings, what it holds for
+// the walk): under a tight limit on it, that is left to the walk, which then reads nothing ahead.
+bool AddressSpaceToSpare() {
+  constexpr rlim_t kLeastForReadAhead = rlim_t{128} << 20;
+  struct rlimit limit;
+  return getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+         limit.rlim_cur >= kLeastForReadAhead;
+}
+
+// Large blocks are mapped and unmapped rather than kept by the allocator: what read-ahead gives
+// back of the address space is the walk's again, under a limit on it.
+void LeaveMemoryToTheWalk() {
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+}
+
 // The walk holds one descriptor per level of depth.
 void RaiseOpenFileLimit() {
   struct rlimit limit;
@@ -51,5 +67,6 @@ void PrepareProcess(int*, char***) {
   setlocale(LC_CTYPE, "");
   InitOutputCharset();
   RaiseOpenFileLimit();
-  SetReadAheadThreads(ReadAheadThreads());
+  LeaveMemoryToTheWalk();
+  SetReadAheadThreads(AddressSpaceToSpare() ? ReadAheadThreads() : 0);
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <new>
 #include <vector>
 
 #include "image/pe_image.h"
@@ -11,6 +12,7 @@
 #include "platform/posix/head_reader.h"
 #include "platform/posix/output_charset.h"
 #include "platform/posix/posix_listing.h"
+#include "platform/posix/thread_object.h"
 
 struct VersionBlock {
   std::vector<uint8_t> resource;
@@ -22,42 +24,67 @@ namespace {
 // One block is alive at a time, so its buffers serve every file; the read buffers are kept
 // by each thread that reads.
 VersionBlock gBlock;
-thread_local ImageBuffers tBuffers;
 
+struct OpenFile {
+  int fd;
+  uint64_t length;  // where the file is known to end, as its status says
+  bool failed;      // a read failed: the file may hold more than was read
+};
+
+// Reads until `size` bytes are in, the file ends or a read fails: a read may return fewer bytes
+// than asked for before the end, as POSIX allows and some network and FUSE file systems do.
 size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t size) {
-  const int fd = *static_cast<const int*>(context);
-  if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
-  for (;;) {
-    const ssize_t got = pread(fd, out, size, static_cast<off_t>(offset));
-    if (got >= 0) return static_cast<size_t>(got);
-    if (errno != EINTR) return 0;
+  auto* file = static_cast<OpenFile*>(context);
+  size_t got = 0;
+  while (got < size && offset + got < file->length &&
+         offset + got <= static_cast<uint64_t>(INT64_MAX)) {
+    const ssize_t n = pread(file->fd, out + got, size - got, static_cast<off_t>(offset + got));
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      file->failed = true;
+      break;
+    }
+    got += static_cast<size_t>(n);
   }
+  return got;
 }
 
 }  // namespace
 
-ResourceStatus ReadVersionResourceFromHead(int directoryFd, const char* name, const uint8_t* head,
-                                           size_t headLength, std::vector<uint8_t>* resource) {
+ResourceStatus ReadVersionResourceFromHead(int fd, uint64_t length, const uint8_t* head,
+                                           size_t headLength, std::vector<uint8_t>* resource,
+                                           bool* whole) {
   static_assert(kHeadSize >= kDosHeaderSize);
   if (!BeginsLikeImage(head, headLength)) return ResourceStatus::kAbsent;
-  const int fd = openat(directoryFd, name, kContentOpenFlags);
-  if (fd < 0) return ResourceStatus::kAbsent;
-  const ResourceStatus status = ReadVersionResourceOf(fd, resource);
-  close(fd);
-  return status;
+  return ReadVersionResourceOf(fd, length, resource, whole);
 }
 
-ResourceStatus ReadVersionResourceOf(int fd, std::vector<uint8_t>* resource) {
-  const FileSource source{&fd, ReadFromDescriptor};
-  return ReadVersionResource(source, &tBuffers, resource);
+ResourceStatus ReadVersionResourceOf(int fd, uint64_t length, std::vector<uint8_t>* resource,
+                                     bool* whole) {
+  OpenFile file{fd, length, false};
+  const FileSource source{&file, ReadFromDescriptor};
+  ImageBuffers* buffers = ThreadObject<ImageBuffers>();
+  ImageBuffers fresh;
+  const ResourceStatus status =
+      ReadVersionResource(source, buffers != nullptr ? buffers : &fresh, resource);
+  if (whole != nullptr && file.failed) *whole = false;
+  return status;
 }
 
 VersionBlock* LoadVersionInfo(DirListing* listing, const std::string&) {
   ResourceStatus status;
   if (!TakeFetchedVersion(listing, &gBlock.resource, &status)) {
-    const int fd = OpenCurrentEntry(listing);
+    uint64_t length;
+    const int fd = OpenCurrentEntry(listing, &length);
     if (fd < 0) return nullptr;
-    status = ReadVersionResourceOf(fd, &gBlock.resource);
+    try {
+      status = ReadVersionResourceOf(fd, length, &gBlock.resource, nullptr);
+    } catch (const std::bad_alloc&) {
+      // Read-ahead's memory is the walk's first.
+      if (!StopReadAhead()) throw;
+      status = ReadVersionResourceOf(fd, length, &gBlock.resource, nullptr);
+    }
     close(fd);
   }
   if (status != ResourceStatus::kFound) return nullptr;

@@ -80,14 +80,8 @@ int SpawnAsUser(const std::string& user, const LumoRun& run, char** argv, char**
   _exit(127);
 }
 
-}  // namespace
-
-LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
-  return RunLumoAs("", args, run);
-}
-
-LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& args,
-                     const LumoRun& run) {
+LumoResult Run(const std::string& binary, const std::string& user,
+               const std::vector<std::string>& args, const LumoRun& run) {
   LumoResult result;
   int outPipe[2];
   int errPipe[2];
@@ -102,7 +96,7 @@ LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& ar
 
   const bool win32 = !Win32Executable().empty() && !run.posixBuild;
   if (win32) StartWine();
-  std::vector<std::string> argStrings{LUMO_BINARY};
+  std::vector<std::string> argStrings{binary};
   if (win32) argStrings = {WineLoader(), Win32Executable()};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -136,4 +130,20 @@ LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& ar
   result.raw = result.out;
   if (win32) result.out = PosixForm(result.raw, run.codePage);
   return result;
+}
+
+}  // namespace
+
+LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run) {
+  return Run(LUMO_BINARY, "", args, run);
+}
+
+LumoResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
+                      const LumoRun& run) {
+  return Run(binary, "", args, run);
+}
+
+LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& args,
+                     const LumoRun& run) {
+  return Run(LUMO_BINARY, user, args, run);
 }

@@ -50,6 +50,10 @@ inline LumoRun InDirectory(const std::string& cwd) {
 // under Wine in the ANSI code page of `run.codePage` whatever the locale asked for.
 LumoResult RunLumo(const std::vector<std::string>& args, const LumoRun& run = {});
 
+// RunLumo with another POSIX build of lumo, `binary` (e.g. lumo_faults).
+LumoResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
+                      const LumoRun& run = PosixBuild());
+
 // RunLumo as `user` (e.g. "nobody") when the test runs as root; as the test's own user otherwise.
 LumoResult RunLumoAs(const std::string& user, const std::vector<std::string>& args,
                      const LumoRun& run = {});
