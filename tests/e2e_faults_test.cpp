@@ -84,7 +84,7 @@ TEST(Faults, ReadAheadThatFailsOrIsCutShortChangesNothing) {
   };
   for (const char* plan : plans) {
     const LumoResult faulted = RunProgram(LUMO_FAULTS_BINARY, {plan, "-SV", tree.root(), "*"});
-    EXPECT_EQ(faulted.status, plain.status) << plan;
+    EXPECT_EQ(faulted.status, plain.status) << plan << "\n" << faulted.err;
     EXPECT_TRUE(faulted.out == plain.out)
         << plan << ": " << faulted.out.size() << " bytes, not " << plain.out.size() << "\n"
         << faulted.err;

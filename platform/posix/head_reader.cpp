@@ -44,6 +44,20 @@ bool Batched() {
 
 #ifdef LUMO_HAVE_LIBURING
 
+// The buffers of the rings given up, which the kernel may still write into: kept to the end of
+// the run, where they can be found.
+struct Abandoned {
+  uint8_t (*buffers)[kHeadSize];
+  Abandoned* next;
+};
+std::atomic<Abandoned*> gAbandoned{nullptr};
+
+void Abandon(uint8_t (*buffers)[kHeadSize]) {
+  auto* kept = new (std::nothrow) Abandoned{buffers, gAbandoned.load()};
+  while (kept != nullptr && !gAbandoned.compare_exchange_weak(kept->next, kept)) {
+  }
+}
+
 // One ring per thread; its reads complete later, in any order. The kernel reads into the ring's
 // own buffers, copied out as each read completes, so that a ring that fails can be left behind
 // with whatever it still has in flight without anything of the caller's being written later.
@@ -145,6 +159,7 @@ class HeadRing {
     if (transient && ++*tries < kMostTries) return;
     gBatched.store(false, std::memory_order_relaxed);
     ready_ = false;
+    Abandon(buffers_);
     for (Slot& slot : slots_) {
       if (slot.read == nullptr || slot.done) continue;
       slot.read->result = -1;
