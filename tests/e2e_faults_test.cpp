@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -125,11 +125,9 @@ TEST(Faults, ReadAheadYieldsDescriptorsToTheWalk) {
     const std::string command = "sh -c " + ShellQuoted(script) + " " +
                                 ShellQuoted(LUMO_FAULTS_BINARY) + " " + plan + " " +
                                 ShellQuoted(tree.root());
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char chunk[4096];
-    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
-    EXPECT_EQ(pclose(pipe), 0) << plan;
+    int status;
+    const std::string out = ShellOutput(command, &status);
+    EXPECT_EQ(status, 0) << plan;
     return out;
   };
   const std::string plain = run("plain");

@@ -7,7 +7,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "fixtures/pe_image_writer.h"
@@ -79,12 +78,9 @@ TEST(HostileTree, BindMountOfAnAncestorIsListedNotWalked) {
   const std::string command = "unshare -m sh -c " + ShellQuoted(script) + " sh " +
                               ShellQuoted(tree.root()) + " " + ShellQuoted(LUMO_BINARY) +
                               " 2> /dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char chunk[4096];
-  for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
-  const int status = pclose(pipe);
+  int status;
+  const std::string out = ShellOutput(command, &status);
+  ASSERT_NE(status, -1);
   if (status != 0 && out.empty()) GTEST_SKIP() << "no private mount namespace here";
   // a/b/up is the root and a/b/self its own parent, so neither is walked; c, reached by another
   // branch, is.
@@ -176,12 +172,9 @@ TEST(HostileTree, WideAndDeepTreeUnderALowDescriptorLimitIsWalkedWhole) {
   const std::string script = "ulimit -n 100 && exec \"$0\" -S \"$1\" '*'";
   const std::string command = "sh -c " + ShellQuoted(script) + " " + ShellQuoted(LUMO_BINARY) +
                               " " + ShellQuoted(tree.root());
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char chunk[4096];
-  for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
-  EXPECT_EQ(pclose(pipe), 0);
+  int status;
+  const std::string out = ShellOutput(command, &status);
+  EXPECT_EQ(status, 0);
   EXPECT_TRUE(out == unlimited) << out.size() << " bytes, not " << unlimited.size();
 }
 

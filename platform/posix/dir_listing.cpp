@@ -674,7 +674,7 @@ void TakeHead(FetchRequest* request, const uint8_t* bytes, int result) {
   if (whole) {
     try {
       request->versionStatus =
-          ReadVersionResourceFromHead(request->fd, request->length, bytes,
+          ReadVersionResourceFromHead(request->fd, KnownLength(request->fd, request->status), bytes,
                                       static_cast<size_t>(result), &request->resource, &whole);
     } catch (const std::bad_alloc&) {
       whole = false;
@@ -693,8 +693,7 @@ void TakeHead(FetchRequest* request, const uint8_t* bytes, int result) {
 // Returns whether the head of a regular file is to be read for it.
 bool FinishRecord(FetchRequest* request) {
   if (S_ISREG(request->status.st_mode)) {
-    request->length = KnownLength(request->fd, request->status);
-    if (request->length >= kDosHeaderSize) return true;
+    if (KnownLength(request->fd, request->status) >= kDosHeaderSize) return true;
     // Too short to be an image: a read saved, which on a cold disk is a wait.
     request->versionStatus = ResourceStatus::kAbsent;
   }

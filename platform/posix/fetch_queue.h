@@ -36,7 +36,6 @@ struct FetchRequest {
   ResourceStatus versionStatus = ResourceStatus::kAbsent;
   std::vector<uint8_t> resource;
   size_t heldBytes = 0;  // of read-ahead's memory, for `resource`
-  uint64_t length = 0;   // of a regular file, as KnownLength gives it
   bool listed = false;   // `child` holds the directory's names and its open descriptor
   // The worker's: the file the record is taken from, and its head being read into these.
   int fd = -1;

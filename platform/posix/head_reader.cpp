@@ -19,19 +19,11 @@ namespace {
 
 std::atomic<bool> gBatched{true};
 
-// Reads on from byte `got` of the head: a read may return fewer bytes than asked for before the
-// file ends, as POSIX allows and some network and FUSE file systems do.
+// Reads on from byte `got` of the head.
 int ReadRest(int fd, uint8_t* bytes, size_t got) {
-  while (got < kHeadSize) {
-    const ssize_t n = pread(fd, bytes + got, kHeadSize - got, static_cast<off_t>(got));
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    got += static_cast<size_t>(n);
-  }
-  return static_cast<int>(got);
+  bool failed = false;
+  got += ReadWhole(fd, bytes + got, kHeadSize - got, got, &failed);
+  return failed ? -1 : static_cast<int>(got);
 }
 
 void ReadHeadsOneByOne(HeadRead* const* reads, size_t count) {
@@ -79,7 +71,7 @@ class HeadRing {
       const unsigned slot = freeSlots_.back();
       freeSlots_.pop_back();
       started[i] = slot;
-      slots_[slot] = {reads[i], false};
+      slots_[slot] = reads[i];
       reads[i]->result = -1;
       io_uring_sqe* read = io_uring_get_sqe(&ring_);
       io_uring_prep_read(read, reads[i]->fd, buffers_[slot], kHeadSize, 0);
@@ -88,7 +80,7 @@ class HeadRing {
     pendingReads_ += count;
     Submit();
     unsigned ready = 0;
-    for (size_t i = 0; i < count; ++i) ready += slots_[started[i]].done;
+    for (size_t i = 0; i < count; ++i) ready += slots_[started[i]] == nullptr;
     *waited = ready < count / 2;
     return true;
   }
@@ -160,11 +152,11 @@ class HeadRing {
     gBatched.store(false, std::memory_order_relaxed);
     ready_ = false;
     Abandon(buffers_);
-    for (Slot& slot : slots_) {
-      if (slot.read == nullptr || slot.done) continue;
-      slot.read->result = -1;
-      slot.done = true;
-      finished_.push_back(slot.read);
+    for (HeadRead*& read : slots_) {
+      if (read == nullptr) continue;
+      read->result = -1;
+      finished_.push_back(read);
+      read = nullptr;
     }
     pendingReads_ = 0;
   }
@@ -228,14 +220,13 @@ class HeadRing {
         continue;
       }
       const auto slot = static_cast<unsigned>(cqe->user_data);
-      Slot& at = slots_[slot];
-      HeadRead* read = at.read;
+      HeadRead* read = slots_[slot];
       if (cqe->res >= 0) {
         const auto got = std::min(static_cast<size_t>(cqe->res), kHeadSize);
         memcpy(read->bytes, buffers_[slot], got);
         read->result = ReadRest(read->fd, read->bytes, got);
       }
-      at = {nullptr, true};
+      slots_[slot] = nullptr;
       finished_.push_back(read);
       --pendingReads_;
       freeSlots_.push_back(slot);
@@ -243,16 +234,11 @@ class HeadRing {
     io_uring_cq_advance(&ring_, seen);
   }
 
-  struct Slot {
-    HeadRead* read;
-    bool done;  // read, or failed
-  };
-
   io_uring ring_{};
   bool setUp_ = false;
   bool ready_ = false;  // set up, where the kernel allowed it, and not failed since
   uint8_t (*buffers_)[kHeadSize] = nullptr;
-  Slot slots_[kMaxHeadReadsOut] = {};
+  HeadRead* slots_[kMaxHeadReadsOut] = {};  // the read out in each, or nullptr
   std::vector<unsigned> freeSlots_;
   std::vector<HeadRead*> finished_;  // read, not taken back yet
   size_t pendingReads_ = 0;          // started, not read yet
@@ -268,6 +254,21 @@ HeadRing* Ring() {
 #endif
 
 }  // namespace
+
+size_t ReadWhole(int fd, uint8_t* out, size_t size, uint64_t offset, bool* failed) {
+  size_t got = 0;
+  while (got < size && offset + got <= static_cast<uint64_t>(INT64_MAX)) {
+    const ssize_t n = pread(fd, out + got, size - got, static_cast<off_t>(offset + got));
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *failed = true;
+      break;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
 
 bool ReadHeads(HeadRead* const* reads, size_t count) {
 #ifdef LUMO_HAVE_LIBURING
@@ -336,7 +337,8 @@ size_t TakeHeadReads(HeadRead** finished, size_t most, bool wait) {
 
 void EndHeadReads() {
 #ifdef LUMO_HAVE_LIBURING
-  if (HeadReadsOut() == 0) DropThreadObject<HeadRing>();
+  const HeadRing* ring = ThreadObjectIfAny<HeadRing>();
+  if (ring != nullptr && ring->Out() == 0) DropThreadObject<HeadRing>();
 #endif
 }
 

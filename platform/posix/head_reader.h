@@ -27,6 +27,11 @@ struct HeadRead {
   void* owner = nullptr;  // the caller's, for telling finished reads apart
 };
 
+// Reads `size` bytes at `offset` of the file open on `fd`, fewer only where the file ends or a
+// read fails (then `failed` is set): a read may return fewer bytes than asked for before the
+// end, as POSIX allows and some network and FUSE file systems do. Returns how many it read.
+size_t ReadWhole(int fd, uint8_t* out, size_t size, uint64_t offset, bool* failed);
+
 // Opens `count` files (at most kMaxHeadReads), each `names[i]` relative to `directoryFds[i]`,
 // with `flags`, through the calling thread's ring, while its reads go on: `fds[i]` gets the
 // descriptor, or -1. Returns false where the thread cannot (no io_uring, batched reads off, or

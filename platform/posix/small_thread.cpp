@@ -11,7 +11,7 @@ namespace {
 constexpr size_t kStackSize = 256 * 1024;
 constexpr size_t kGuardSize = 4096;
 
-// What the thread is to run, kept at the top of its own stack's mapping.
+// What the thread is to run; the thread frees it.
 struct Start {
   void (*run)(void*);
   void* argument;
@@ -19,44 +19,38 @@ struct Start {
 
 void* Run(void* start) {
   const Start what = *static_cast<Start*>(start);
-  what.run(what.argument);
-  return nullptr;
-}
-
-void* RunAndFree(void* start) {
-  const Start what = *static_cast<Start*>(start);
   delete static_cast<Start*>(start);
   what.run(what.argument);
   return nullptr;
 }
 
+// Starts the thread on `stack`, a mapping of kGuardSize + kStackSize bytes.
+bool StartOnStack(void* stack, Start* start, pthread_t* id) {
+  pthread_attr_t attributes;
+  if (mprotect(stack, kGuardSize, PROT_NONE) != 0 || pthread_attr_init(&attributes) != 0) {
+    return false;
+  }
+  const bool started =
+      pthread_attr_setstack(&attributes, static_cast<char*>(stack) + kGuardSize, kStackSize) == 0 &&
+      pthread_create(id, &attributes, Run, start) == 0;
+  pthread_attr_destroy(&attributes);
+  return started;
+}
+
 }  // namespace
 
 bool StartSmallThread(void (*run)(void*), void* argument, SmallThread* thread) {
-  void* mapped = mmap(nullptr, kGuardSize + kStackSize, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (mapped == MAP_FAILED) return false;
-  auto* base = static_cast<char*>(mapped);
-  auto* start = reinterpret_cast<Start*>(base + kGuardSize + kStackSize - 64);
-  *start = {run, argument};
-  pthread_attr_t attributes;
-  bool started = mprotect(base, kGuardSize, PROT_NONE) == 0 && pthread_attr_init(&attributes) == 0;
-  if (started) {
-    started = pthread_attr_setstack(&attributes, base + kGuardSize, kStackSize - 64) == 0 &&
-              pthread_create(&thread->id, &attributes, Run, start) == 0;
-    pthread_attr_destroy(&attributes);
-  }
-  if (started) {
-    thread->stack = mapped;
-    return true;
-  }
-  munmap(mapped, kGuardSize + kStackSize);
+  auto* start = new (std::nothrow) Start{run, argument};
+  if (start == nullptr) return false;
+  thread->stack = mmap(nullptr, kGuardSize + kStackSize, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (thread->stack != MAP_FAILED && StartOnStack(thread->stack, start, &thread->id)) return true;
+  if (thread->stack != MAP_FAILED) munmap(thread->stack, kGuardSize + kStackSize);
   // Where a stack this small is refused (a sanitizer keeps data of its own on it), the thread
   // gets the C library's.
   thread->stack = nullptr;
-  auto* held = new (std::nothrow) Start{run, argument};
-  if (held != nullptr && pthread_create(&thread->id, nullptr, RunAndFree, held) == 0) return true;
-  delete held;
+  if (pthread_create(&thread->id, nullptr, Run, start) == 0) return true;
+  delete start;
   return false;
 }
 

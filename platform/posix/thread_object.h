@@ -34,6 +34,12 @@ T* ThreadObject() {
   return Objects::object;
 }
 
+// The calling thread's T where it has made one, without making one.
+template <typename T>
+T* ThreadObjectIfAny() {
+  return ThreadObjects<T>::object;
+}
+
 // Destroys the calling thread's T now, where it has one.
 template <typename T>
 void DropThreadObject() {

@@ -1,9 +1,8 @@
 #include "platform/version_info.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -31,23 +30,12 @@ struct OpenFile {
   bool failed;      // a read failed: the file may hold more than was read
 };
 
-// Reads until `size` bytes are in, the file ends or a read fails: a read may return fewer bytes
-// than asked for before the end, as POSIX allows and some network and FUSE file systems do.
+// Reads no further than the file is known to end.
 size_t ReadFromDescriptor(void* context, uint64_t offset, uint8_t* out, size_t size) {
   auto* file = static_cast<OpenFile*>(context);
-  size_t got = 0;
-  while (got < size && offset + got < file->length &&
-         offset + got <= static_cast<uint64_t>(INT64_MAX)) {
-    const ssize_t n = pread(file->fd, out + got, size - got, static_cast<off_t>(offset + got));
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      file->failed = true;
-      break;
-    }
-    got += static_cast<size_t>(n);
-  }
-  return got;
+  if (offset >= file->length) return 0;
+  return ReadWhole(file->fd, out, std::min<uint64_t>(size, file->length - offset), offset,
+                   &file->failed);
 }
 
 }  // namespace
@@ -81,7 +69,7 @@ VersionBlock* LoadVersionInfo(DirListing* listing, const std::string&) {
     try {
       status = ReadVersionResourceOf(fd, length, &gBlock.resource, nullptr);
     } catch (const std::bad_alloc&) {
-      // Read-ahead's memory is the walk's first.
+      // Read-ahead's memory is the walk's first: the walk's reserve may be spent already.
       if (!StopReadAhead()) throw;
       status = ReadVersionResourceOf(fd, length, &gBlock.resource, nullptr);
     }

@@ -77,6 +77,15 @@ int Strike(Call call) {
   return fault.calls.fetch_add(1, std::memory_order_relaxed) % fault.every == 0 ? fault.error : 0;
 }
 
+// Whether this call fails, with errno set; `cut` (where given) says whether it comes back short.
+bool Fails(Call call, bool* cut = nullptr) {
+  const int error = Strike(call);
+  if (cut != nullptr) *cut = error < 0;
+  if (error <= 0) return false;
+  errno = error;
+  return true;
+}
+
 // After the first call that names the file to swap, its new version takes its name.
 void MaybeSwap(int directoryFd, const char* name) {
   if (gSwapName.empty() || name == nullptr || gSwapName != name) return;
@@ -123,50 +132,34 @@ bool SetFaultPlan(const std::string& plan) {
 extern "C" {
 
 int __wrap_openat(int directoryFd, const char* name, int flags, ...) {
-  if (const int error = Strike(kOpenat); error > 0) {
-    errno = error;
-    return -1;
-  }
+  if (Fails(kOpenat)) return -1;
   const int fd = __real_openat(directoryFd, name, flags, 0);
   MaybeSwap(directoryFd, name);
   return fd;
 }
 
 int __wrap_fstat(int fd, struct stat* status) {
-  if (const int error = Strike(kFstat); error > 0) {
-    errno = error;
-    return -1;
-  }
-  return __real_fstat(fd, status);
+  return Fails(kFstat) ? -1 : __real_fstat(fd, status);
 }
 
 int __wrap_fstatat(int directoryFd, const char* name, struct stat* status, int flags) {
-  if (const int error = Strike(kFstatat); error > 0) {
-    errno = error;
-    return -1;
-  }
+  if (Fails(kFstatat)) return -1;
   const int result = __real_fstatat(directoryFd, name, status, flags);
   MaybeSwap(directoryFd, name);
   return result;
 }
 
 ssize_t __wrap_getdents64(int fd, void* buffer, size_t size) {
-  const int error = Strike(kGetdents);
-  if (error > 0) {
-    errno = error;
-    return -1;
-  }
+  bool cut;
+  if (Fails(kGetdents, &cut)) return -1;
   // A buffer that holds a few records, as a listing interrupted by a signal returns.
-  return __real_getdents64(fd, buffer, error < 0 ? std::min<size_t>(size, 1024) : size);
+  return __real_getdents64(fd, buffer, cut ? std::min<size_t>(size, 1024) : size);
 }
 
 ssize_t __wrap_pread(int fd, void* buffer, size_t size, off_t offset) {
-  const int error = Strike(kPread);
-  if (error > 0) {
-    errno = error;
-    return -1;
-  }
-  return __real_pread(fd, buffer, error < 0 && size > 1 ? size / 2 : size, offset);
+  bool cut;
+  if (Fails(kPread, &cut)) return -1;
+  return __real_pread(fd, buffer, cut && size > 1 ? size / 2 : size, offset);
 }
 
 ssize_t __wrap_write(int fd, const void* bytes, size_t size) {

@@ -1,11 +1,24 @@
 #include "support/target.h"
 
+#include <cstdio>
+
 #include "support/wine.h"
 
 std::string ShellQuoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+std::string ShellOutput(const std::string& command, int* status) {
+  std::string out;
+  *status = -1;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char chunk[4096];
+  for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+  *status = pclose(pipe);
+  return out;
 }
 
 bool TargetIsWin32() {

@@ -14,6 +14,10 @@ std::string TargetPath(const std::string& hostPath);
 // `text` as one word for the shell.
 std::string ShellQuoted(const std::string& text);
 
+// What `command`, run by the shell, writes to its standard output; `status` gets its exit
+// status as pclose gives it (-1 where it could not be run).
+std::string ShellOutput(const std::string& command, int* status);
+
 // A shell command that runs the target, for tests that need the shell's redirections: the
 // arguments, quoted for the shell, follow it.
 std::string TargetCommand();
