@@ -86,8 +86,11 @@ ResourceStatus ReadNeVersionResource(FileReader& reader, uint64_t neHeader,
   if (length <= kFixedFileInfoSize) return ResourceStatus::kAbsent;
   const uint64_t size =
       std::min({length, (length - kFixedFileInfoSize) * 4, uint64_t{kMaxVersionResourceSize}});
-  // The length counts whole alignment units, so the last resource may run past the end of a
-  // file that was not padded to them: what is there is the resource.
+  // The last resource may run past the end of the file: its length counts whole alignment
+  // units, which an unpadded file stops short of, or the file was cut. Windows' library reads
+  // what is there into the caller's block, which the Win32 build allocates zeroed; so the rest
+  // is zeros here too, and a block cut short is read as far as its bytes are there.
   if (!CopyUpTo(reader, offset, size, resource)) return ResourceStatus::kCorrupt;
+  resource->resize(static_cast<size_t>(size));
   return ResourceStatus::kFound;
 }

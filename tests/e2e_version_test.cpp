@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "fixtures/ne_image_writer.h"
 #include "fixtures/pe_image_writer.h"
 #include "support/lumo_run.h"
 #include "support/report_lines.h"
@@ -151,6 +152,35 @@ TEST(VersionStrings, AFileCutShortInItsVersionResourceHasNone) {
   const std::string cut = whole.substr(0, layout.data[0] + 40);  // in the version resource
   tree.File("g-cut.dll", cut, kTime);
   EXPECT_EQ(RunLumo({TargetPath(tree.root()), "*"}).out, Head(tree.Path("g-cut.dll"), cut.size()));
+}
+
+TEST(VersionStrings, A16BitFileCutShortInItsVersionResourceIsReadAsFarAsItGoes) {
+  TempTree tree;
+  VersionInfo16Spec info;
+  info.tables = {{"040904E4", {{"CompanyName", "Cut"}}}};
+  const VersionNode16 root = VersionTree16(info);
+  const size_t block = WriteVersionNode16(root).size();
+  const size_t varFileInfo = block - WriteVersionNode16(root.children[1]).size();
+  // The rest of the resource reads as zeros: cut before its translation, the file shows
+  // nothing; cut inside it, the translation is 0409 0000, which names no string table.
+  const struct {
+    const char* name;
+    size_t there;
+    bool listed;
+  } cases[] = {
+      {"a-strings.exe", varFileInfo - 8, false},
+      {"b-translation.exe", block - 2, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NeImageSpec spec;
+    spec.resources = {{0x8010, 0x8001, WriteVersionNode16(root)}};
+    spec.cutInLast = static_cast<int32_t>(c.there);
+    const std::string image = AsString(BuildNeImage(spec));
+    tree.File(c.name, image, kTime);
+    EXPECT_EQ(RunLumo({TargetPath(tree.root()), c.name}).out,
+              c.listed ? Head(tree.Path(c.name), image.size()) + "\n" : "");
+  }
 }
 
 TEST(VersionStrings, AreReadWhereTheirSectionStoresThemPastItsVirtualSize) {

@@ -120,6 +120,34 @@ TEST(NeImageTest, FindsTheVersionResourceAsWindowsPicksIt) {
   }
 }
 
+TEST(NeImageTest, AResourceCutByTheEndOfTheFileIsWhatIsThereThenZeros) {
+  const Bytes version = Version(1);
+  const size_t declared = (version.size() + 15) / 16 * 16;  // whole units of 16 bytes
+  const struct {
+    size_t there;
+    ResourceStatus expected;
+  } cases[] = {
+      {0, ResourceStatus::kCorrupt},
+      {1, ResourceStatus::kFound},
+      {5, ResourceStatus::kFound},
+      {version.size() / 2, ResourceStatus::kFound},
+      {version.size() - 1, ResourceStatus::kFound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.there);
+    NeImageSpec spec = With({{0x8010, 0x8001, version}});
+    spec.cutInLast = static_cast<int32_t>(c.there);
+    const CountedRead result = ReadCounted(BuildNeImage(spec));
+    EXPECT_EQ(result.status, c.expected);
+    Bytes expected;
+    if (c.expected == ResourceStatus::kFound) {
+      expected.assign(version.begin(), version.begin() + static_cast<ptrdiff_t>(c.there));
+      expected.resize(declared);
+    }
+    EXPECT_EQ(result.resource, expected);
+  }
+}
+
 TEST(NeImageTest, ALargeResourceIsReadUpToTheLargestBlock) {
   // One unit of 64 KiB: more than a version block can describe.
   NeImageSpec spec = With({{0x8010, 0x8001, Version(1)}}, 16);

@@ -77,6 +77,12 @@ std::vector<Sample> Samples() {
   tiny.alignmentShift = 2;
   tiny.resources = {{0x8010, 0x8001, Block16("Cut to 52 bytes")}};
   tiny.resources[0].data.resize(52);
+  // Cut short in the version resource: in its string table, and inside the translation's value.
+  NeImageSpec cut;
+  cut.resources = {{0x8010, 0x8001, Block16("The file ends in the string table")}};
+  cut.cutInLast = static_cast<int32_t>(cut.resources[0].data.size() / 2);
+  NeImageSpec cutTranslation = cut;
+  cutTranslation.cutInLast = static_cast<int32_t>(cut.resources[0].data.size() - 2);
   PeImageSpec pe;
   pe.resources = {{16, 1, 0x0409, Block16("A 16-bit block in a PE image")}};
 
@@ -94,6 +100,8 @@ std::vector<Sample> Samples() {
       {"noresources.dll", BuildNeImage({})},
       {"named.dll", BuildNeImage(named)},
       {"tiny.dll", BuildNeImage(tiny)},
+      {"cut.dll", BuildNeImage(cut)},
+      {"cuttranslation.dll", BuildNeImage(cutTranslation)},
       {"block16.exe", BuildPeImage(pe)},
   };
 }
