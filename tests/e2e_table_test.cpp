@@ -1,0 +1,74 @@
+// End-to-end tests of the table for scripts (-T). The Win32 build's table is compared with this
+// build's by tests/differential/compare_builds.py.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/pe_image_writer.h"
+#include "support/lumo_run.h"
+#include "support/report_lines.h"
+#include "support/target.h"
+#include "support/temp_tree.h"
+
+namespace {
+
+const std::string kHeader =
+    "Path\tDate\tSize\tCompanyName\tFileDescription\tFileVersion\tInternalName\t"
+    "LegalCopyright\tOriginalFilename\tProductName\tProductVersion\n";
+
+// The line of `path` with the eight strings `fields`, empty where none is given.
+std::string Row(const std::string& path, size_t size, std::vector<std::string> fields = {}) {
+  fields.resize(8);
+  std::string row = Line(path, static_cast<int64_t>(size));
+  row.pop_back();
+  for (const std::string& field : fields) row += "\t" + field;
+  return row + "\n";
+}
+
+TEST(Table, GivesTheEntriesTheReportListsOneLineOfElevenFieldsEach) {
+  if (TargetIsWin32()) GTEST_SKIP() << "names with tabs and line ends";
+  TempTree tree;
+  std::vector<VersionString> eight = {{u"CompanyName", u"a\tb\\c\r\n"}, {u"FileDescription", u"D"},
+                                      {u"FileVersion", u"1"},           {u"InternalName", u"I"},
+                                      {u"LegalCopyright", u"L"},        {u"OriginalFilename", u"O"},
+                                      {u"ProductName", u"P"},           {u"ProductVersion", u"2"}};
+  const std::string all = AsString(SimpleVersionedImage(eight));
+  const std::string some = AsString(SimpleVersionedImage({eight[6], {u"FileVersion", u""}}));
+  VersionInfoSpec shortTranslation;
+  shortTranslation.translation = {0x0409};
+  PeImageSpec spec;
+  spec.resources = {{16, 1, 0x0409, BuildVersionResource(shortTranslation)}};
+  tree.File("a.exe", all, kTime);
+  tree.File("b.dll", some, kTime);
+  tree.File("c.dll", AsString(BuildPeImage(spec)), kTime);  // listed by neither
+  for (const char* name : {"d\tx", "d\nx", "d\\x"}) tree.File(name, "", kTime);
+  const std::string versioned =
+      Row(tree.Path("a.exe"), all.size(), {"a\\tb\\\\c\\r\\n", "D", "1", "I", "L", "O", "P", "2"}) +
+      Row(tree.Path("b.dll"), some.size(), {"", "", "", "", "", "", "P"});
+  const std::string bare =
+      Row(tree.Path("d\\tx"), 0) + Row(tree.Path("d\\nx"), 0) + Row(tree.Path("d\\\\x"), 0);
+  // -1: パス 日時 サイズ 会社名 ...
+  const std::string japanese = "\xe3\x83\x91\xe3\x82\xb9\t\xe6\x97\xa5\xe6\x99\x82\t";
+  EXPECT_EQ(RunLumo({"-T", tree.root(), "*"}).out, kHeader + versioned + bare);
+  EXPECT_EQ(RunLumo({"-2t0N", tree.root(), "*"}).out, kHeader + versioned);
+  EXPECT_EQ(RunLumo({"-T2", tree.root(), "*"}).out, versioned + bare);
+  const std::string out = RunLumo({"-T1", tree.root(), "*"}).out;
+  EXPECT_EQ(out.substr(0, japanese.size()), japanese);
+  EXPECT_EQ(out.substr(out.find('\n') + 1), versioned + bare);
+}
+
+TEST(Table, HasItsHeaderFirstAndTheTotalsLastAndTheAdmittingDayUnderV) {
+  if (TargetIsWin32()) GTEST_SKIP() << "compared by compare_builds.py";
+  TempTree tree;
+  tree.Dir("sub");
+  tree.File("sub/b", "22", kTime);
+  tree.File("sub/later", "333", 2000000000);  // after the range
+  tree.SetMtime("sub", kTime);
+  EXPECT_EQ(RunLumo({"-STV", "-D12/31-", tree.root(), "*"}).out,
+            "Day\t" + kHeader + "11/14\t" + Row(tree.Path("sub"), 0) + "11/14\t" +
+                Row(tree.Path("sub/b"), 2) + "Total   3 file(s) 5 bytes (0K bytes).\n");
+  EXPECT_EQ(RunLumo({"-T", tree.root(), "*.none"}).out, kHeader);
+}
+
+}  // namespace
