@@ -7,6 +7,7 @@
 #include "cli/usage.h"
 #include "platform/current_directory.h"
 #include "report/report_entry.h"
+#include "report/table_line.h"
 #include "settings/run_settings.h"
 #include "walk/fold.h"
 #include "walk/walk_directory.h"
@@ -35,6 +36,7 @@ int RunLumo(int argc, char** argv) {
   FoldToLower(&gSettings.pattern);
   AppendSeparator(&directory);
   ChooseFieldLabels();
+  if (gSettings.table) PrintTableHeader();
 
   const bool listed = WalkDirectory(directory);
   if (gSettings.verbose) PrintTotals();

@@ -26,6 +26,10 @@ void ParseOptionArgument(const char* argument) {
       case 's':
         gSettings.recurse = true;
         break;
+      case 'T':
+      case 't':
+        gSettings.table = true;
+        break;
       case 'V':
       case 'v':
         gSettings.verbose = true;

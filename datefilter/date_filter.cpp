@@ -118,7 +118,8 @@ bool IsInDateRange(int32_t writeTime) {
   const DateRange& range = gSettings.dateRange;
   if (range.activeMarker == 0) return false;
   if (writeTime < range.lowerBound || writeTime > range.upperBound) return false;
-  if (gSettings.verbose) {
+  // The table gives the day a column of its own, on the entry's line.
+  if (gSettings.verbose && !gSettings.table) {
     std::tm local{};
     if (ToLocalCalendar(writeTime, &local)) {
       WriteFormatted("%02d/%02d ", local.tm_mon + 1, local.tm_mday);

@@ -26,34 +26,50 @@ char* PutNumber(char* out, int64_t value, int width) {
   return out;
 }
 
-}  // namespace
-
-void PrintPathAndDateLine(const std::string& path, const FileEntry& entry) {
+// The local broken-down time of the entry's write time; zeros where it has none.
+std::tm LocalWriteTime(const FileEntry& entry) {
   std::tm local{};
-  // An entry without a write time shows zeros: it has no local date to show.
   if (entry.writeTime == -1 || !ToLocalCalendar(entry.writeTime, &local)) {
     local = std::tm{};
     local.tm_year = -1900;
     local.tm_mon = -1;
   }
+  return local;
+}
+
+}  // namespace
+
+char* PutDateAndSize(char* out, const FileEntry& entry) {
+  // "%04d/%02d/%02d %02d:%02d:%02d\t%d", without printf's cost on every line.
+  const std::tm local = LocalWriteTime(entry);
+  out = PutNumber(out, int64_t{local.tm_year} + 1900, 4);
+  *out++ = '/';
+  out = PutNumber(out, int64_t{local.tm_mon} + 1, 2);
+  *out++ = '/';
+  out = PutNumber(out, local.tm_mday, 2);
+  *out++ = ' ';
+  out = PutNumber(out, local.tm_hour, 2);
+  *out++ = ':';
+  out = PutNumber(out, local.tm_min, 2);
+  *out++ = ':';
+  out = PutNumber(out, local.tm_sec, 2);
+  *out++ = '\t';
+  return PutNumber(out, static_cast<int32_t>(entry.size), 0);
+}
+
+char* PutMonthAndDay(char* out, const FileEntry& entry) {
+  const std::tm local = LocalWriteTime(entry);
+  out = PutNumber(out, int64_t{local.tm_mon} + 1, 2);
+  *out++ = '/';
+  return PutNumber(out, local.tm_mday, 2);
+}
+
+void PrintPathAndDateLine(const std::string& path, const FileEntry& entry) {
   WriteOutput(path.data(), path.size());
-  // "\t%04d/%02d/%02d %02d:%02d:%02d\t%d\n", without printf's cost on every line.
-  char line[80];
+  char line[kDateAndSizeBytes + 2];
   char* end = line;
   *end++ = '\t';
-  end = PutNumber(end, int64_t{local.tm_year} + 1900, 4);
-  *end++ = '/';
-  end = PutNumber(end, int64_t{local.tm_mon} + 1, 2);
-  *end++ = '/';
-  end = PutNumber(end, local.tm_mday, 2);
-  *end++ = ' ';
-  end = PutNumber(end, local.tm_hour, 2);
-  *end++ = ':';
-  end = PutNumber(end, local.tm_min, 2);
-  *end++ = ':';
-  end = PutNumber(end, local.tm_sec, 2);
-  *end++ = '\t';
-  end = PutNumber(end, static_cast<int32_t>(entry.size), 0);
+  end = PutDateAndSize(end, entry);
   *end++ = '\n';
   WriteOutput(line, static_cast<size_t>(end - line));
 }

@@ -6,6 +6,7 @@
 #include "platform/console.h"
 #include "platform/text_encoding.h"
 #include "report/date_line.h"
+#include "report/table_line.h"
 #include "report/version_field_table.h"
 #include "settings/run_settings.h"
 
@@ -26,7 +27,12 @@ void ChooseFieldLabels() {
 bool ReportFile(DirListing* listing, const std::string& path, const FileEntry& entry) {
   VersionBlock* block = LoadVersionInfo(listing, path);
   if (block == nullptr) {
-    if (!gSettings.suppressUnversioned) PrintPathAndDateLine(path, entry);
+    if (gSettings.suppressUnversioned) return false;
+    if (gSettings.table) {
+      PrintTableLine(path, entry, nullptr, std::string());
+    } else {
+      PrintPathAndDateLine(path, entry);
+    }
     return false;
   }
   const void* value = nullptr;
@@ -36,16 +42,20 @@ bool ReportFile(DirListing* listing, const std::string& path, const FileEntry& e
     const auto* pair = static_cast<const unsigned char*>(value);
     const unsigned language = pair[0] | (pair[1] << 8);
     const unsigned codePage = pair[2] | (pair[3] << 8);
-    PrintPathAndDateLine(path, entry);
     char subBlock[64];
     const int prefix =
         snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\", language, codePage);
-    for (int field = 0; field < kVersionFieldCount; ++field) {
-      const char* key = VersionFieldTable[field].labels[0];
-      memcpy(subBlock + prefix, key, strlen(key) + 1);
-      PrintVersionField(gFieldLabels[field], subBlock, block);
+    if (gSettings.table) {
+      PrintTableLine(path, entry, block, std::string(subBlock, static_cast<size_t>(prefix)));
+    } else {
+      PrintPathAndDateLine(path, entry);
+      for (int field = 0; field < kVersionFieldCount; ++field) {
+        const char* key = VersionFieldTable[field].labels[0];
+        memcpy(subBlock + prefix, key, strlen(key) + 1);
+        PrintVersionField(gFieldLabels[field], subBlock, block);
+      }
+      WriteOutput("\n", 1);
     }
-    WriteOutput("\n", 1);
   }
   FreeVersionInfo(block);
   return true;

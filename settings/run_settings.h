@@ -13,6 +13,7 @@ struct RunSettings {
   bool suppressUnversioned = false;  // N: say nothing of files without version information
   bool recurse = false;              // S: walk the whole tree
   bool verbose = false;              // V: totals line, and the date of each admitted entry
+  bool table = false;                // T: one tab-separated line per entry, for scripts
   DateRange dateRange;               // D
   std::string pattern;               // folded to lower case
 };

@@ -49,6 +49,9 @@ size_t SingleByteCharacterLength(unsigned char) {
   return 1;
 }
 
+// Of the output charset, where its second bytes may be ASCII.
+size_t (*gOutputCharacterLength)(unsigned char) = SingleByteCharacterLength;
+
 // What iconv calls a Windows code page.
 std::string IconvName(unsigned codePage) {
   switch (codePage) {
@@ -158,6 +161,7 @@ void SelectOutputCharset(const char* charset) {
   }
   gUtf8 = true;
   gShiftJisOutput = false;
+  gOutputCharacterLength = SingleByteCharacterLength;
   gCharset = "UTF-8";
   if (charset == nullptr || *charset == '\0' ||
       IsOneOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "UTF-8", "UTF8"})) {
@@ -172,6 +176,12 @@ void SelectOutputCharset(const char* charset) {
   gCharset = charset;
   gShiftJisOutput = IsOneOf(charset, {"SHIFT_JIS", "SHIFT-JIS", "SJIS", "CP932", "WINDOWS-31J",
                                       "MS_KANJI", "CSSHIFTJIS", "IBM-943", "MS932"});
+  if (gShiftJisOutput) {
+    gOutputCharacterLength = ShiftJisCharacterLength;
+  } else if (IsOneOf(charset, {"GBK", "GB18030", "CP936", "BIG5", "BIG5-HKSCS", "BIG5HKSCS",
+                               "CP950", "CP949", "UHC"})) {
+    gOutputCharacterLength = DoubleByteCharacterLength;
+  }
 }
 
 void AppendUtf16InOutputCharset(const uint8_t* utf16le, size_t units, std::string* out) {
@@ -214,4 +224,8 @@ std::string ShiftJisInOutputCharset(const char* shiftJis) {
     ConvertReplacing(gFromShiftJis, shiftJis, length, ShiftJisCharacterLength, &out);
   }
   return out;
+}
+
+bool OutputLeadByte(unsigned char byte) {
+  return gOutputCharacterLength(byte) == 2;
 }

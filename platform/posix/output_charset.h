@@ -25,3 +25,7 @@ void AppendCodePageInOutputCharset(const uint8_t* bytes, size_t size, unsigned c
 
 // Converts Shift_JIS (code page 932) bytes to the output charset.
 std::string ShiftJisInOutputCharset(const char* shiftJis);
+
+// Whether `byte` begins a double-byte character of the output charset whose second byte may be
+// ASCII (Shift_JIS, GBK, Big5, UHC). UTF-8 and the EUC charsets have no such characters.
+bool OutputLeadByte(unsigned char byte);

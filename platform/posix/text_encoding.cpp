@@ -14,3 +14,7 @@ const char* LocalText(const char* shiftJis) {
   }
   return found->second.c_str();
 }
+
+size_t OutputCharacterLength(const char* text, size_t length) {
+  return length >= 2 && OutputLeadByte(static_cast<unsigned char>(*text)) ? 2 : 1;
+}

@@ -13,6 +13,10 @@ output is taken back to the POSIX form: CR LF line ends (a bare LF is a differen
 932 to UTF-8, "Z:\\" to "/" and "\\" to "/" in paths. The POSIX build's strings are compared as
 code page 932 can hold them, since the Win32 build writes them in it. Exits 1 on any difference,
 2 when a build cannot be run.
+
+The table of "-T" is compared too, line by line by its path column ("-S -T DIR *"; for the first
+DIR also with "-1"), after the same normalisation (the table escapes a backslash, so there each
+separator is a doubled one); every line must have eleven fields.
 """
 
 import argparse
@@ -159,6 +163,55 @@ def win32_lines(wine, directory, recurse):
     return lines, bare
 
 
+def table_options(recurse, labels):
+    return (["-S"] if recurse else []) + ["-T", labels]
+
+
+def posix_table(lumo, directory, recurse, labels):
+    env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
+    done = subprocess.run([lumo] + table_options(recurse, labels) + [directory, "*"], env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True)
+    if done.returncode != 0 or done.stderr:
+        sys.exit(f"{lumo}: exit status {done.returncode} {done.stderr[:200]!r}")
+    text = done.stdout.decode("utf-8", errors="replace")
+    return [as_code_page_932(line) for line in text.split("\n")[:-1]]
+
+
+def win32_table(wine, directory, recurse, labels):
+    target = "Z:" + directory.replace("/", "\\")
+    done = wine.run(table_options(recurse, labels) + [target, "*"])
+    if done.returncode != 0 or done.stderr:
+        sys.exit(f"{wine.exe}: exit status {done.returncode} {done.stderr[:200]!r}")
+    raw = done.stdout
+    bare = len(re.findall(rb"(?<!\r)\n", raw))
+    lines = []
+    for line in raw.decode("cp932", errors="replace").split("\n")[:-1]:
+        line = line[:-1] if line.endswith("\r") else line
+        path, tab, rest = line.partition("\t")
+        # The table escapes a backslash, so the separators read "\\".
+        path = "/" + path[4:] if path.startswith("Z:\\\\") else path
+        lines.append(path.replace("\\\\", "/") + tab + rest)
+    return lines, bare
+
+
+def compare_tables(posix, win32):
+    """The differences between two tables: the header, then each path's line."""
+    differences = []
+    if posix[:1] != win32[:1]:
+        differences.append(f"header: POSIX {posix[:1]!r}, Win32 {win32[:1]!r}")
+    posix_rows = {line.split("\t", 1)[0]: line for line in posix[1:]}
+    win32_rows = {line.split("\t", 1)[0]: line for line in win32[1:]}
+    for path in sorted(set(posix_rows) | set(win32_rows)):
+        p, w = posix_rows.get(path), win32_rows.get(path)
+        if p != w:
+            differences.append(f"{path}:\n    POSIX {p!r}\n    Win32 {w!r}")
+    for build, lines in (("POSIX", posix), ("Win32", win32)):
+        odd = [line for line in lines if line.count("\t") != 10]
+        if odd:
+            differences.append(f"{build}: {len(odd)} lines without eleven fields: {odd[0]!r}")
+    return differences
+
+
 def files_in(directory, recurse):
     """The regular files that a listing of the directory reaches."""
     found = []
@@ -234,6 +287,17 @@ def main():
                 print(f"  {bare} lines of the Win32 output end in a bare LF")
             totals = [t + c for t, c in zip(totals, counts)]
             totals[3] += bare
+            for labels in ["-0", "-1"] if directory == compared[0][0] else ["-0"]:
+                posix_rows = posix_table(os.path.abspath(args.posix), directory, recurse, labels)
+                win32_rows, bare = win32_table(wine, directory, recurse, labels)
+                differences = compare_tables(posix_rows, win32_rows)
+                print(f"{directory} (-T {labels}): {len(posix_rows)} lines, "
+                      f"{len(differences) + bare} differences")
+                for difference in differences[:args.show]:
+                    print("  " + difference)
+                if bare:
+                    print(f"  {bare} lines of the Win32 table end in a bare LF")
+                totals[3] += len(differences) + bare
     finally:
         wine.stop()
     print(f"all: {totals[0]} files ({totals[1]} NE), {totals[2]} with version strings, "
