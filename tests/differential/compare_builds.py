@@ -31,14 +31,17 @@ HEAD = re.compile(r"^(.*)\t(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)\t(-?\d+)$")
 LOCALE = "ja_JP.UTF-8"  # Wine's ANSI code page is then 932
 
 
+# 64-bit Wine's own loader: Debian's "wine" hands every program to the 32-bit one where wine32
+# is installed, which may run only through an emulator.
+WINE64 = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine64"
+
+
 def wine_loader(exe):
-    """64-bit Wine's own loader for a 64-bit lumo.exe (COFF machine 0x8664), else "wine"."""
+    """64-bit Wine's loader for a 64-bit lumo.exe (COFF machine 0x8664), else "wine"."""
     with open(exe, "rb") as file:
         header = file.read(4096)
     at = int.from_bytes(header[0x3C:0x40], "little")
-    if header[at + 4:at + 6] != b"\x64\x86":
-        return "wine"
-    return "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine64"
+    return WINE64 if header[at + 4:at + 6] == b"\x64\x86" else "wine"
 
 
 class Wine:
@@ -63,12 +66,13 @@ class Wine:
                                 os.path.join(path, LOCALE)], capture_output=True)
             self.env["LOCPATH"] = path
         if not os.path.exists(os.path.join(prefix, "system.reg")):
-            self.tool([self.loader, "wineboot", "-i"], check=True)
+            self.tool([WINE64, "wineboot", "-i"], check=True)
             self.tool(["wineserver", "-w"])
         self.started = self.tool(["wineserver", "-p60"]) == 0
         # The first program of a session starts Wine's services, which inherit its output and
-        # hold it open: they start here, on /dev/null, rather than on a pipe read to its end.
-        self.tool([self.loader, exe])
+        # hold it open: they start here, on /dev/null, rather than on a pipe read to its end
+        # (from a 64-bit program, which starts at once even where 32-bit ones run emulated).
+        self.tool([WINE64, "cmd", "/c", "exit"])
 
     def tool(self, args, check=False):
         return subprocess.run(args, env=self.env, stdout=subprocess.DEVNULL,

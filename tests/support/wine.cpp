@@ -130,12 +130,23 @@ bool IsX64Image(const std::string& path) {
 
 }  // namespace
 
-const std::string& WineLoader() {
+namespace {
+
+// 64-bit Wine's own loader: Debian's "wine" hands every program to the 32-bit one where
+// wine32 is installed, which may run only through an emulator.
+const std::string& Wine64Loader() {
   static const std::string loader = [] {
-    if (!IsX64Image(Win32Executable())) return std::string("wine");
     const std::string debian = "/usr/lib/wine/wine64";
     return access(debian.c_str(), X_OK) == 0 ? debian : std::string("wine64");
   }();
+  return loader;
+}
+
+}  // namespace
+
+const std::string& WineLoader() {
+  static const std::string loader =
+      IsX64Image(Win32Executable()) ? Wine64Loader() : std::string("wine");
   return loader;
 }
 
@@ -189,7 +200,7 @@ void StartWine() {
   struct stat status;
   if (stat((WinePrefix() + "/system.reg").c_str(), &status) != 0) {
     // A first boot takes a while; the server it leaves is let go before ours starts.
-    if (RunTool({WineLoader(), "wineboot", "-i"}) != 0) {
+    if (RunTool({Wine64Loader(), "wineboot", "-i"}) != 0) {
       fprintf(stderr, "wineboot failed for %s\n", WinePrefix().c_str());
       abort();
     }
@@ -209,8 +220,9 @@ void StartWine() {
     abort();
   }
   // The first program of a session starts Wine's services, which inherit its output and hold
-  // it open: they start here, on /dev/null, rather than on a test's pipes.
-  RunTool({WineLoader(), Win32Executable()});
+  // it open: they start here, on /dev/null, rather than on a test's pipes (from a 64-bit
+  // program, which starts at once even where 32-bit ones run emulated).
+  RunTool({Wine64Loader(), "cmd", "/c", "exit"});
 }
 
 std::string PosixForm(const std::string& raw, int codePage) {
