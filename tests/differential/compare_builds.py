@@ -138,32 +138,39 @@ def options(recurse):
     return ["-S", "-0"] if recurse else ["-0"]
 
 
-def posix_lines(lumo, directory, recurse):
+def posix_run(lumo, args, directory):
+    """The POSIX build's lines for DIR, in the Win32 build's code page."""
     env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
-    done = subprocess.run([lumo] + options(recurse) + [directory, "*"], env=env,
+    done = subprocess.run([lumo] + args + [directory, "*"], env=env,
                           stdin=subprocess.DEVNULL, capture_output=True)
     if done.returncode != 0 or done.stderr:
         sys.exit(f"{lumo}: exit status {done.returncode} {done.stderr[:200]!r}")
     text = done.stdout.decode("utf-8", errors="replace")
-    return [as_code_page_932(line) for line in text.split("\n")[:-1]], 0
+    return [as_code_page_932(line) for line in text.split("\n")[:-1]]
+
+
+def win32_run(wine, args, directory):
+    """The Win32 build's lines for DIR without their CR, and how many ended in a bare LF."""
+    done = wine.run(args + ["Z:" + directory.replace("/", "\\"), "*"])
+    if done.returncode != 0 or done.stderr:
+        sys.exit(f"{wine.exe}: exit status {done.returncode} {done.stderr[:200]!r}")
+    bare = len(re.findall(rb"(?<!\r)\n", done.stdout))
+    lines = done.stdout.decode("cp932", errors="replace").split("\n")[:-1]
+    return [line[:-1] if line.endswith("\r") else line for line in lines], bare
+
+
+def posix_lines(lumo, directory, recurse):
+    return posix_run(lumo, options(recurse), directory), 0
 
 
 def win32_lines(wine, directory, recurse):
-    target = "Z:" + directory.replace("/", "\\")
-    done = wine.run(options(recurse) + [target, "*"])
-    if done.returncode != 0 or done.stderr:
-        sys.exit(f"{wine.exe}: exit status {done.returncode} {done.stderr[:200]!r}")
-    raw = done.stdout
-    bare = len(re.findall(rb"(?<!\r)\n", raw))
-    lines = []
-    for line in raw.decode("cp932", errors="replace").split("\n")[:-1]:
-        line = line[:-1] if line.endswith("\r") else line
+    lines, bare = win32_run(wine, options(recurse), directory)
+    for at, line in enumerate(lines):
         match = HEAD.match(line)
         if match is not None:
             path = match.group(1)
             path = "/" + path[3:] if path.startswith("Z:\\") else path
-            line = path.replace("\\", "/") + line[len(match.group(1)):]
-        lines.append(line)
+            lines[at] = path.replace("\\", "/") + line[len(match.group(1)):]
     return lines, bare
 
 
@@ -172,29 +179,16 @@ def table_options(recurse, labels):
 
 
 def posix_table(lumo, directory, recurse, labels):
-    env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC")
-    done = subprocess.run([lumo] + table_options(recurse, labels) + [directory, "*"], env=env,
-                          stdin=subprocess.DEVNULL, capture_output=True)
-    if done.returncode != 0 or done.stderr:
-        sys.exit(f"{lumo}: exit status {done.returncode} {done.stderr[:200]!r}")
-    text = done.stdout.decode("utf-8", errors="replace")
-    return [as_code_page_932(line) for line in text.split("\n")[:-1]]
+    return posix_run(lumo, table_options(recurse, labels), directory)
 
 
 def win32_table(wine, directory, recurse, labels):
-    target = "Z:" + directory.replace("/", "\\")
-    done = wine.run(table_options(recurse, labels) + [target, "*"])
-    if done.returncode != 0 or done.stderr:
-        sys.exit(f"{wine.exe}: exit status {done.returncode} {done.stderr[:200]!r}")
-    raw = done.stdout
-    bare = len(re.findall(rb"(?<!\r)\n", raw))
-    lines = []
-    for line in raw.decode("cp932", errors="replace").split("\n")[:-1]:
-        line = line[:-1] if line.endswith("\r") else line
+    lines, bare = win32_run(wine, table_options(recurse, labels), directory)
+    for at, line in enumerate(lines):
         path, tab, rest = line.partition("\t")
         # The table escapes a backslash, so the separators read "\\".
         path = "/" + path[4:] if path.startswith("Z:\\\\") else path
-        lines.append(path.replace("\\\\", "/") + tab + rest)
+        lines[at] = path.replace("\\\\", "/") + tab + rest
     return lines, bare
 
 

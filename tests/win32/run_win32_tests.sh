@@ -75,19 +75,20 @@ case $runs in
   *)
     whole=$twin/lumo.exe pair=
     echo "32-bit programs do not run here (no emulator could be registered): the whole suite" \
-      "and the comparison run on the 64-bit $whole; the 32-bit $win32/lumo.exe is built," \
-      "not run" ;;
+      "and the comparison run on the 64-bit $whole, in a prefix without its 32-bit half" \
+      "(no SysWOW64); the 32-bit $win32/lumo.exe is built and packed, not run" ;;
 esac
 
+without_wow64=OFF
+[ "$runs" = none ] && without_wow64=ON
 cmake -S . -B "$native" -DLUMO_WIN32_EXE="$PWD/$whole" -DLUMO_WIN32_PAIR_EXE="${pair:+$PWD/$pair}" \
-  > /dev/null
+  -DLUMO_WINE_WITHOUT_WOW64=$without_wow64 > /dev/null
 cmake --build "$native" -j2
 ctest --test-dir "$native" -L win32 --output-on-failure
 
 # Each zip holds the very lumo.exe that the tests ran.
-version=$(sed -n 's/^project(lumo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-for dir in "$win32:win32" "$twin:win64"; do
-  (cd "${dir%:*}" && cpack -G ZIP > /dev/null)
-  tests/packaging/check_win32_package.sh "${dir%:*}/lumo-$version-${dir#*:}.zip" "${dir%:*}/lumo.exe"
-  echo "${dir%:*}/lumo-$version-${dir#*:}.zip: checked"
+for dir in "$win32" "$twin"; do
+  (cd "$dir" && cpack -G ZIP > /dev/null)
+  zip=$dir/$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$dir/CPackConfig.cmake").zip
+  tests/packaging/check_win32_package.sh "$zip" "$dir/lumo.exe"
 done
