@@ -53,10 +53,10 @@ TEST(HeadReader, ReadsTheSameWhetherBatchedKeptInFlightOrOneByOne) {
     std::vector<HeadRead*> pointers;
     for (HeadRead& read : reads) pointers.push_back(&read);
     const bool waited = ReadHeads(pointers.data(), pointers.size());
-    // Files just written are in the cache, which ext4 and tmpfs read from without waiting: a
-    // read-ahead that took them for a cold disk would start threads it does not need.
-    if (FileSystemType(tree.root()) == EXT4_SUPER_MAGIC ||
-        FileSystemType(tree.root()) == TMPFS_MAGIC) {
+    // Files just written are in the cache, which ext4 reads from without waiting: a read-ahead
+    // that took them for a cold disk would start threads it does not need. (tmpfs may hand
+    // io_uring's reads to a kernel worker, which then looks like waiting.)
+    if (FileSystemType(tree.root()) == EXT4_SUPER_MAGIC) {
       EXPECT_FALSE(waited) << "batched " << batched;
     }
     for (size_t i = 0; i < cases.size(); ++i) {
