@@ -29,7 +29,8 @@ bool ReportFile(DirListing* listing, const std::string& path, const FileEntry& e
   if (block == nullptr) {
     if (gSettings.suppressUnversioned) return false;
     if (gSettings.table) {
-      PrintTableLine(path, entry, nullptr, std::string());
+      StartTableLine(path, entry);
+      EndTableLine();
     } else {
       PrintPathAndDateLine(path, entry);
     }
@@ -42,18 +43,27 @@ bool ReportFile(DirListing* listing, const std::string& path, const FileEntry& e
     const auto* pair = static_cast<const unsigned char*>(value);
     const unsigned language = pair[0] | (pair[1] << 8);
     const unsigned codePage = pair[2] | (pair[3] << 8);
+    if (gSettings.table) {
+      StartTableLine(path, entry);
+    } else {
+      PrintPathAndDateLine(path, entry);
+    }
     char subBlock[64];
     const int prefix =
         snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\", language, codePage);
-    if (gSettings.table) {
-      PrintTableLine(path, entry, block, std::string(subBlock, static_cast<size_t>(prefix)));
-    } else {
-      PrintPathAndDateLine(path, entry);
-      for (int field = 0; field < kVersionFieldCount; ++field) {
-        const char* key = VersionFieldTable[field].labels[0];
-        memcpy(subBlock + prefix, key, strlen(key) + 1);
+    for (int field = 0; field < kVersionFieldCount; ++field) {
+      const char* key = VersionFieldTable[field].labels[0];
+      memcpy(subBlock + prefix, key, strlen(key) + 1);
+      if (!gSettings.table) {
         PrintVersionField(gFieldLabels[field], subBlock, block);
+      } else {
+        const bool found = QueryVersionValue(block, subBlock, &value, &length);
+        AddTableField(found ? static_cast<const char*>(value) : nullptr);
       }
+    }
+    if (gSettings.table) {
+      EndTableLine();
+    } else {
       WriteOutput("\n", 1);
     }
   }

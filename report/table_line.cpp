@@ -21,6 +21,8 @@ bool EndsFieldOrLine(char c) {
 
 // The line being composed; kept, so that its buffer is reused from line to line.
 std::string gLine;
+// How many of the eight strings it has.
+int gFields = 0;
 
 }  // namespace
 
@@ -60,9 +62,9 @@ void PrintTableHeader() {
   WriteOutput(header.data(), header.size());
 }
 
-void PrintTableLine(const std::string& path, const FileEntry& entry, VersionBlock* block,
-                    const std::string& stringTable) {
+void StartTableLine(const std::string& path, const FileEntry& entry) {
   gLine.clear();
+  gFields = 0;
   char date[kDateAndSizeBytes];
   if (HasDayColumn()) {
     gLine.append(date, PutMonthAndDay(date, entry)).push_back('\t');
@@ -70,18 +72,16 @@ void PrintTableLine(const std::string& path, const FileEntry& entry, VersionBloc
   AppendTableField(path.data(), path.size(), &gLine);
   gLine.push_back('\t');
   gLine.append(date, PutDateAndSize(date, entry));
-  std::string subBlock = stringTable;
-  for (const VersionField& field : VersionFieldTable) {
-    gLine.push_back('\t');
-    const void* value = nullptr;
-    uint32_t length = 0;
-    subBlock.resize(stringTable.size());
-    subBlock += field.labels[0];
-    if (block != nullptr && QueryVersionValue(block, subBlock.c_str(), &value, &length)) {
-      const char* text = static_cast<const char*>(value);
-      AppendTableField(text, strlen(text), &gLine);
-    }
-  }
+}
+
+void AddTableField(const char* value) {
+  gLine.push_back('\t');
+  if (value != nullptr) AppendTableField(value, strlen(value), &gLine);
+  ++gFields;
+}
+
+void EndTableLine() {
+  while (gFields < kVersionFieldCount) AddTableField(nullptr);
   gLine.push_back('\n');
   WriteOutput(gLine.data(), gLine.size());
 }

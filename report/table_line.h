@@ -4,7 +4,6 @@
 #include <string>
 
 #include "platform/dir_listing.h"
-#include "platform/version_info.h"
 
 // Appends `length` bytes of `text` as one field: a tab, CR, LF or backslash is written as "\t",
 // "\r", "\n" or "\\", so the field holds no separator.
@@ -13,7 +12,9 @@ void AppendTableField(const char* text, size_t length, std::string* line);
 // Writes the header line of the run's label mode; nothing without labels.
 void PrintTableHeader();
 
-// Writes the line of `entry` at `path`, with the strings of `block` in the string table that
-// `stringTable` ("\StringFileInfo\xxxxxxxx\") names; with empty strings where `block` is nullptr.
-void PrintTableLine(const std::string& path, const FileEntry& entry, VersionBlock* block,
-                    const std::string& stringTable);
+// The line of `entry` at `path`: started with its path, date and size, given its strings one
+// after the other in table order (nullptr where the entry lacks one), and written at its end,
+// with the strings not given empty.
+void StartTableLine(const std::string& path, const FileEntry& entry);
+void AddTableField(const char* value);
+void EndTableLine();
